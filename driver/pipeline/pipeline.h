@@ -1,0 +1,29 @@
+// Scan pipeline: scan settings into a running, primed scan; the stream decoder that fills
+// the line ring; the assembly of finished output lines.
+#pragma once
+
+#include <cstdint>
+
+#include "driver/common/scan_settings.h"
+#include "driver/common/step_result.h"
+
+StepResult SetupScan(const ScanSettings* settings);
+
+// The line ring: three planes (red, green, blue in stream order) of 17 slots of 5300
+// samples each.
+constexpr uint32_t kRingSlots = 17;
+constexpr uint32_t kSlotSamples = 5300;
+extern uint32_t lineRing[3][kRingSlots * kSlotSamples];
+extern uint32_t nextSlot;
+
+// Working tone curves of line assembly, copied from the request by scan set-up.
+extern uint8_t workingToneCurves[3][256];
+
+int32_t FetchLine(uint32_t slot);
+int32_t DecodeLine(int layout, uint32_t* plane0, uint32_t* plane1, uint32_t* plane2, int32_t linePixels,
+                   uint32_t chunkSize, uint32_t* position, int32_t lineBytesAll, uint8_t* buffer);
+int32_t NextStreamByte(uint32_t chunkSize, uint32_t* position, uint8_t* buffer, uint32_t* entry);
+
+StepResult AssembleLines(uint8_t* destination, uint32_t lineCount);
+
+void ResetPipelineState();
