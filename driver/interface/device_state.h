@@ -6,6 +6,7 @@
 
 #include "driver/common/scan_settings.h"
 #include "driver/common/step_result.h"
+#include "driver/interface/ld_api.h"
 
 extern int32_t deviceOpen;
 extern int32_t lastStatus;
