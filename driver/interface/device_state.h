@@ -22,6 +22,9 @@ extern ScanSettings scanSettings;
 extern uint8_t* lineBuffer;
 extern int32_t rowAccumulator;
 
+// Fills the library's settings from a request that has passed the checks.
+void FillScanSettings(const ScanRequest* request, ScanSettings* settings);
+
 int32_t IsNativeResolution();
 bool KeepLine();
 
