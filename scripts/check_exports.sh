@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Checks the export and import tables of a built Vo5170s.dll: every export name and ordinal
-# exactly as the scanning applications expect them (nothing missing, extra or renumbered),
-# the export directory naming the library "Vo5170s.dll", and imports from system DLLs only.
+# exactly as the scanning applications expect them (nothing missing, extra, unnamed or
+# renumbered), the export directory naming the library "Vo5170s.dll", and imports from
+# system DLLs only (no MinGW runtime DLL may travel with the driver).
 # Usage: check_exports.sh path/to/Vo5170s.dll [objdump]
+# With the default i686 objdump the file must also be a 32-bit (PE32) image.
 set -euo pipefail
 dll=${1:?usage: check_exports.sh Vo5170s.dll [objdump]}
 objdump=${2:-i686-w64-mingw32-objdump}
@@ -42,14 +44,57 @@ expected=$(cat <<'LIST'
 LIST
 )
 
-dump=$("$objdump" -p "$dll")
+if [[ ! -f $dll ]]; then
+  echo "no such file: $dll"
+  exit 1
+fi
+if ! dump=$("$objdump" -p "$dll" 2>&1); then
+  echo "$objdump cannot read $dll:"
+  printf '%s\n' "$dump" | head -5
+  exit 1
+fi
 fail=0
 
-# "[   0] +base[   1] 0000 LD_OpenScanner" rows of the name pointer table.
-actual=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*\[[[:space:]]*[0-9]*\][[:space:]]*+base\[[[:space:]]*\([0-9]*\)\][[:space:]]*[0-9a-fA-F]*[[:space:]]*\(.*\)$/\1 \2/p' | sort -n)
-if [[ "$actual" != "$expected" ]]; then
-  echo "export table differs from the expected list:"
+format=$(printf '%s\n' "$dump" | sed -n 's/^.*file format[[:space:]]*\([^[:space:]]*\).*$/\1/p' | head -1)
+if [[ $objdump == *i686* && $format != pei-i386 ]]; then
+  echo "file format '$format', expected pei-i386 (32-bit)"
+  fail=1
+fi
+if ! printf '%s\n' "$dump" | grep -Eq '^[[:space:]]*DLL[[:space:]]*$'; then
+  echo "the image is not marked as a DLL"
+  fail=1
+fi
+
+# The export directory: "Ordinal Base", the two table sizes, then the name table. binutils
+# prints the name table either as "[   0] +base[   1] 0000 Name" (older) or, from 2.38 on,
+# under "[Ordinal/Name Pointer] Table" as "[   0] Name" with the index into the address
+# table (ordinal minus base).
+base=$(printf '%s\n' "$dump" | sed -n 's/^Ordinal Base[[:space:]]*\([0-9]*\).*$/\1/p' | head -1)
+address_count=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*Export Address Table[[:space:]]*\([0-9a-fA-F][0-9a-fA-F]*\)[[:space:]]*$/\1/p' | head -1)
+actual=$(printf '%s\n' "$dump" | awk -v base="${base:-1}" '
+  /^\[Ordinal\/Name Pointer\] Table/ { names = 1; next }
+  names && /^[[:space:]]*$/ { names = 0; next }
+  names && match($0, /^[[:space:]]*\[[[:space:]]*[0-9]+\][[:space:]]+/) {
+    idx = $0; sub(/^[[:space:]]*\[[[:space:]]*/, "", idx); sub(/\].*$/, "", idx)
+    name = substr($0, RLENGTH + 1)
+    print idx + base, name; next
+  }
+  /\+base\[/ && $NF != "RVA" {
+    line = $0; sub(/^.*\+base\[[[:space:]]*/, "", line)
+    ord = line; sub(/\].*$/, "", ord)
+    n = split(line, f, /[[:space:]]+/)
+    print ord, f[n]
+  }' | sort -n)
+
+if [[ -z $base ]]; then
+  echo "no export table"
+  fail=1
+elif [[ "$actual" != "$expected" ]]; then
+  echo "export table differs from the expected list (< expected, > found):"
   diff <(printf '%s\n' "$expected") <(printf '%s\n' "$actual") || true
+  fail=1
+elif [[ $((16#${address_count:-0})) -ne 31 ]]; then
+  echo "export address table has $((16#${address_count:-0})) entries, expected 31 (an export by ordinal only?)"
   fail=1
 else
   echo "exports: 31 of 31 names and ordinals as expected"
@@ -63,10 +108,12 @@ else
   echo "export directory: Vo5170s.dll"
 fi
 
-allowed='^(KERNEL32\.dll|ole32\.dll|msvcrt\.dll)$'
+# System DLLs only; DLL names are case-insensitive on Windows.
+allowed='^(kernel32\.dll|ole32\.dll|msvcrt\.dll)$'
 imports=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name:[[:space:]]*\(.*\)$/\1/p' | sort -u)
 for dllname in $imports; do
-  if ! [[ "$dllname" =~ $allowed ]]; then
+  lower=$(tr '[:upper:]' '[:lower:]' <<<"$dllname")
+  if ! [[ "$lower" =~ $allowed ]]; then
     echo "unexpected import: $dllname"
     fail=1
   fi
