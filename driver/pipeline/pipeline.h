@@ -26,4 +26,23 @@ int32_t NextStreamByte(uint32_t chunkSize, uint32_t* position, uint8_t* buffer, 
 
 StepResult AssembleLines(uint8_t* destination, uint32_t lineCount);
 
+// Decoder layouts by the kind of line.
+enum : int {
+  kLayoutLineArt = 0,
+  kLayoutOnePlane = 1,
+  kLayoutThreePlanes = 2,
+};
+
+// Bytes fetched by one refill of the stream buffer.
+constexpr uint32_t kStreamChunkBytes = 61440;
+
+// scanTransferStarted: scan set-up has started a scan's data flow that nobody has stopped
+// since (it stays set when priming fails and the buffer is already gone).
+// scanPrimed: the last scan set-up left a running, primed scan whose lines can be read.
+extern int32_t scanTransferStarted;
+extern int32_t scanPrimed;
+
+// Stops a scan's data flow on the chip, releases its stream buffer and forgets the scan.
+void StopScanTransfer();
+
 void ResetPipelineState();
