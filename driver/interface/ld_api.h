@@ -67,6 +67,24 @@ struct ScanRequest {
   uint8_t transferOption;     // 864: 1 selects transfer control 0x18, else 0xA8
 };
 
+// Refused scan requests and reads. Each returns 0 with status 0 (kStatusNoError), the
+// status of a request that fails a range check, and changes nothing: no scan is started,
+// and a scan that is running stays as it was and can still be read.
+// - LD_SetScanParameter(null).
+// - bytesPerLine that gives no pixel (colour below 3, grey or line art 0) or a line that a
+//   decoded line slot cannot hold (more than 5300 pixels; in line art more than 5300 bytes).
+// - A window that cannot be placed on the sensor: its span at 600 dpi (pixels x 600 /
+//   resolution) wider than the usable 5280 pixels, a left edge (left x 2) beyond the
+//   calibrated right edge, or no calibrated right edge at all (before LD_DeviceInit has
+//   succeeded).
+// - LD_ReadScan(null, any count), and LD_ReadScan with no scan set up: before any accepted
+//   request, after one that failed, or after LD_ResetScanner or LD_CloseScanner ended the
+//   scan. (With no device open it fails with status 1, as every entry point does.)
+// A pending stop request (LD_StopScan) does not end a read: LD_ReadScan clears it and
+// reads on; a scan is ended with LD_ResetScanner.
+// An accepted LD_SetScanParameter while an earlier scan is still set up first ends that
+// scan as LD_ResetScanner does (transfer stopped, its buffers released, device left open).
+
 LD_EXPORT int32_t LDAPI LD_OpenScanner(void);
 LD_EXPORT int32_t LDAPI LD_CloseScanner(void);
 LD_EXPORT int32_t LDAPI LD_GetScannerAbility(ScannerAbility* record);
