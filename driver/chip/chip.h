@@ -88,3 +88,5 @@ int32_t CloseScannerDevice();
 void WriteAfeRegister(uint8_t index, uint8_t value);
 
 void ResetChipState();
+// Parts of ResetChipState kept beside the state they reset.
+void ResetRegisterShadow();

@@ -36,3 +36,20 @@ int32_t MapStepResult(StepResult result) {
       return 0;
   }
 }
+
+void ResetDriverState() {
+  deviceOpen = 0;
+  lastStatus = kStatusNoError;
+  stopRequested = 1;
+  ReleaseTransferBuffer();
+  if (lineBuffer != nullptr) {
+    HGLOBAL handle = GlobalHandle(lineBuffer);
+    GlobalUnlock(handle);
+    GlobalFree(handle);
+    lineBuffer = nullptr;
+  }
+  ResetTransportState();
+  ResetChipState();
+  ResetCalibrationState();
+  ResetPipelineState();
+}

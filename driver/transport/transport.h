@@ -19,6 +19,8 @@ struct DeviceConnection {
   IStiDevice* scannerDevice;
 };
 extern DeviceConnection deviceConnection;
+// 1 while a FindScanner connection is held (until GeneCloseHandle).
+int32_t ConnectionHeld();
 
 // One bridge request through the device's Escape call: 1 success, 0 failure.
 int32_t BridgeRead(uint8_t request, uint8_t length, uint8_t* data);

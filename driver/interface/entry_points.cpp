@@ -1,0 +1,127 @@
+// The entry points that open and close the scanner, switch and query the lamp (also on a
+// closed device, which they open for the one call), record a stop request, report the last
+// status and run the loop-back test through the chip's bulk data port.
+#include <cstring>
+
+#include "driver/chip/chip.h"
+#include "driver/interface/device_state.h"
+#include "driver/interface/ld_api.h"
+#include "driver/transport/transport.h"
+#include "platform/win32.h"
+
+namespace {
+
+constexpr uint32_t kLoopBackBytes = 4096;
+constexpr uint8_t kLoopBackPattern = 0x55;
+constexpr uint8_t kTransferSlot = kRegTransfer - 1;
+
+enum LampAction { kLampOn, kLampOff, kLampQuery };
+
+void DoLampAction(LampAction action, int32_t* lampOn) {
+  switch (action) {
+    case kLampOn:
+      SwitchLampOn();
+      break;
+    case kLampOff:
+      SwitchLampOff();
+      break;
+    case kLampQuery:
+      *lampOn = ReadLampState();
+      break;
+  }
+}
+
+// The lamp works on a closed device too: it is opened for this call and closed again.
+int32_t RunLampAction(LampAction action, int32_t* lampOn) {
+  if (IsDeviceOpen()) {
+    DoLampAction(action, lampOn);
+    return 1;
+  }
+  lastStatus = kStatusNoError;
+  if (!OpenScannerDevice(&deviceOpen)) {
+    lastStatus = kStatusNotOpen;
+    return 0;
+  }
+  DoLampAction(action, lampOn);
+  CloseScannerDevice();
+  deviceOpen = 0;
+  return 1;
+}
+
+// Register 2 bit 0x04 turns the bulk port (register 36) to the chip's RAM.
+void BulkToChipRam(uint8_t* block, bool write) {
+  SetRegisterBits(kRegTransfer, kTransferSlot, kXferRamAccess, 1);
+  SelectRegister(kRegBulkPort);
+  if (write) {
+    UsbWriteScanner(block, kLoopBackBytes, 0);
+  } else {
+    UsbReadScanner(block, kLoopBackBytes, 0);
+  }
+  SetRegisterBits(kRegTransfer, kTransferSlot, kXferRamAccess, 0);
+}
+
+}  // namespace
+
+LD_EXPORT int32_t LDAPI LD_OpenScanner(void) {
+  // Opening again while open starts from a clean connection, as after a close: the held
+  // interfaces are released and the device lock this process holds is given up first.
+  if (deviceOpen) {
+    CloseScannerDevice();
+    deviceOpen = 0;
+  }
+  if (!OpenScannerDevice(&deviceOpen)) {
+    lastStatus = kStatusNotOpen;
+    return 0;
+  }
+  return 1;
+}
+
+LD_EXPORT int32_t LDAPI LD_CloseScanner(void) {
+  stopRequested = 1;
+  if (!IsDeviceOpen()) return 0;
+  CloseScannerDevice();
+  deviceOpen = 0;
+  return 1;
+}
+
+LD_EXPORT int32_t LDAPI LD_StopScan(void) {
+  stopRequested = 1;
+  return 1;
+}
+
+LD_EXPORT int32_t LDAPI LD_GetScannerStatus(int32_t* status) {
+  if (status == nullptr) return 0;
+  *status = lastStatus;
+  return 1;
+}
+
+LD_EXPORT int32_t LDAPI LD_LampOn(void) { return RunLampAction(kLampOn, nullptr); }
+
+LD_EXPORT int32_t LDAPI LD_LampOff(void) { return RunLampAction(kLampOff, nullptr); }
+
+LD_EXPORT int32_t LDAPI LD_GetLampStatus(int32_t* lampOn) {
+  if (lampOn == nullptr) return 0;
+  return RunLampAction(kLampQuery, lampOn);
+}
+
+LD_EXPORT int32_t LDAPI LD_DiagnosticTest(void) {
+  // The test neither opens the device nor reports through the status.
+  if (!deviceOpen) return 0;
+  HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE, kLoopBackBytes);
+  if (handle == nullptr) return 0;
+  uint8_t* block = static_cast<uint8_t*>(GlobalLock(handle));
+  if (block == nullptr) {
+    GlobalFree(handle);
+    return 0;
+  }
+  std::memset(block, kLoopBackPattern, kLoopBackBytes);
+  BulkToChipRam(block, true);
+  std::memset(block, 0x00, kLoopBackBytes);
+  BulkToChipRam(block, false);
+  // A failed transfer shows as a mismatch: the block was cleared before the read.
+  uint32_t i = 0;
+  while (i < kLoopBackBytes && block[i] == kLoopBackPattern) ++i;
+  GlobalUnlock(handle);
+  GlobalFree(handle);
+  return i == kLoopBackBytes ? 1 : 0;
+}
