@@ -41,6 +41,10 @@ class StreamEngine {
   uint32_t lineBytes() const;
   // Stream line index (from 0) of the next line the engine will produce.
   uint32_t linesProduced() const;
+  // Motor position (600 dpi lines, in the green row's frame) at which stream line k of the
+  // current transfer is captured, and the programmed end line past which the stream ends.
+  int64_t motorLineOf(uint32_t streamLine) const;
+  int64_t endLine() const;
 
   Optics& optics();
   const Optics& optics() const;
