@@ -52,6 +52,7 @@ struct TraceEntry {
   uint8_t byte = 0;      // the byte moved by a one-byte request
   uint8_t packet[8]{};   // the bulk setup packet (request 0x82)
   uint32_t size = 0;     // bytes of a bulk transfer
+  bool failed = false;   // the request or transfer failed (an injected fault, a refusal)
 };
 
 struct RegisterWrite {
