@@ -29,7 +29,7 @@ struct Exchange {
 inline Exchange Wr(uint8_t request, uint8_t byte) { return {Exchange::Request, request, true, byte, {}, 0}; }
 // A read request records the byte the bridge answered; tests compare reads with Rd().
 inline Exchange Rd(uint8_t request) { return {Exchange::Request, request, false, 0, {}, 0}; }
-inline Exchange Setup(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4, uint8_t b5, uint8_t b6,
+inline Exchange Packet(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4, uint8_t b5, uint8_t b6,
                       uint8_t b7) {
   Exchange e{Exchange::Setup, 0x82, true, 0, {b0, b1, b2, b3, b4, b5, b6, b7}, 0};
   return e;
