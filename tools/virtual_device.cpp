@@ -1,9 +1,9 @@
 // Bringing up the virtual scanner for one run of lumetra-scan.
 #include "tools/virtual_device.h"
 
-#include <cstdio>
-#include <cstring>
 #include <memory>
+
+#include "vscan/document_image.h"
 
 namespace lumetra {
 
@@ -14,25 +14,14 @@ std::unique_ptr<vscan::VirtualScanner>& Current() {
   return scanner;
 }
 
-// The model reads PNG and PNM documents; anything else is refused here, where the
-// message can name the file.
+// The model falls back to its test chart when a document cannot be loaded; a scan of the
+// chart in place of the document asked for would be a wrong result, so the document is
+// loaded here first and a failure refused with the loader's reason.
 bool CheckDocument(const std::string& path, std::string* error) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) {
-    *error = "cannot read the document '" + path + "': " + std::strerror(errno);
-    return false;
-  }
-  unsigned char head[8] = {};
-  size_t n = std::fread(head, 1, sizeof head, f);
-  std::fclose(f);
-  static const unsigned char kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  bool png = n == 8 && std::memcmp(head, kPng, 8) == 0;
-  bool pnm = n >= 2 && head[0] == 'P' && head[1] >= '1' && head[1] <= '6';
-  if (!png && !pnm) {
-    *error = "the document '" + path + "' is neither a PNG nor a PNM image";
-    return false;
-  }
-  return true;
+  std::string why;
+  if (vscan::LoadImageDocument(path, &why)) return true;
+  *error = "cannot use the document '" + path + "' (PNG or PNM): " + why;
+  return false;
 }
 
 }  // namespace
