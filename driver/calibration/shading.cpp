@@ -1,6 +1,7 @@
 // Shading references, measured before every scan at the lines the power-on calibration
 // found: a per-pixel white level and one dark level per colour, on the 12-bit scale.
 #include "driver/calibration/calibration.h"
+#include "driver/calibration/shading_steps.h"
 #include "driver/calibration/work_memory.h"
 
 namespace {
@@ -34,6 +35,16 @@ inline uint32_t RobustSample(const int16_t* plane, uint32_t pixel) {
 StepResult MeasureReferences(int16_t* const plane[3]) {
   StepResult result = ReadReferenceBand(plane, calibrationPositions.whiteLine);
   if (result != kStepOk) return result;
+  WhiteReferenceFromPass(plane);
+  result = ReadReferenceBand(plane, calibrationPositions.darkLine);
+  if (result != kStepOk) return result;
+  DarkReferenceFromPass(plane);
+  return kStepOk;
+}
+
+}  // namespace
+
+void WhiteReferenceFromPass(int16_t* const plane[3]) {
   for (int p = 0; p < 3; ++p) {
     uint32_t* white = whiteReference[p];
     for (uint32_t k = 0; k < kPlanePixels; ++k) white[k] = RobustSample(plane[p], k);
@@ -44,19 +55,16 @@ StepResult MeasureReferences(int16_t* const plane[3]) {
       if (white[k] < kLowestWhite) white[k] = mean;
     }
   }
+}
 
-  result = ReadReferenceBand(plane, calibrationPositions.darkLine);
-  if (result != kStepOk) return result;
+void DarkReferenceFromPass(int16_t* const plane[3]) {
   for (int p = 0; p < 3; ++p) {
     uint32_t sum = 0;
     for (uint32_t k = kMeanFirstPixel; k < kMeanFirstPixel + kMeanPixels; ++k) sum += RobustSample(plane[p], k);
     const uint32_t mean = sum / kMeanPixels;
     for (uint32_t k = 0; k < kPlanePixels; ++k) darkReference[p][k] = mean;
   }
-  return kStepOk;
 }
-
-}  // namespace
 
 StepResult TakeShadingReferences() {
   SamplePlanes planes;
