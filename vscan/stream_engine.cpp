@@ -50,6 +50,7 @@ struct StreamEngine::Impl {
 
   std::vector<int> footStart, footEnd;  // sensor pixel footprint of each sample
   int coverLo = 0, coverHi = 0;         // sensor pixels any footprint covers
+  bool unitFootprints = false;          // every footprint one pixel on the sensor
   Optics::PixelResponse response;
   std::vector<uint16_t> corrOffset[3], corrGain[3];  // o x 4 and g per sensor pixel
   std::vector<uint8_t> curve[3];
@@ -144,6 +145,9 @@ void StreamEngine::Impl::configure(const ChipSnapshot& chip) {
       coverHi = std::max(coverHi, static_cast<int>(b));
     }
   }
+  unitFootprints = true;
+  for (int i = 0; i < samples; ++i)
+    unitFootprints = unitFootprints && footEnd[i] == footStart[i] + 1;
   for (auto& s : sampleLevel) s.assign(samples, 0);
 
   // Motor: the line time (tripled for colour above 300 dpi) over the step period gives the
@@ -211,27 +215,40 @@ void StreamEngine::Impl::levels(int colour, int64_t motor, std::vector<int>& out
   int m = static_cast<int>(std::max<int64_t>(std::min<int64_t>(motor, 1 << 20), -(1 << 20)));
   optics.reflectanceLine(colour, m, refl.data());
   const Reflectance16* r = refl.data();
+  const int64_t* scale = response.scale[colour].data();
+  const int64_t* bias = response.bias[colour].data();
   int* lv = level.data();
+  const int64_t half = int64_t(1) << 23;
   if (corrected) {
     const uint16_t* o4 = corrOffset[colour].data();
     const uint16_t* g = corrGain[colour].data();
     for (int k = coverLo; k < coverHi; ++k) {
-      int s = Optics::RawFromResponse(response, colour, k, r[k]) - o4[k];
+      int64_t raw = (r[k] * scale[k] + bias[k] + half) >> 24;
+      raw = raw < 0 ? 0 : raw > 4095 ? 4095 : raw;
+      int s = static_cast<int>(raw) - o4[k];
       int v = s > 0 ? (s * g[k]) >> 8 : 0;
       lv[k] = v > 4095 ? 4095 : v;
     }
   } else {
-    for (int k = coverLo; k < coverHi; ++k) lv[k] = Optics::RawFromResponse(response, colour, k, r[k]);
+    for (int k = coverLo; k < coverHi; ++k) {
+      int64_t raw = (r[k] * scale[k] + bias[k] + half) >> 24;
+      lv[k] = static_cast<int>(raw < 0 ? 0 : raw > 4095 ? 4095 : raw);
+    }
+  }
+  int* dst = out.data();
+  if (unitFootprints) {
+    for (int i = 0; i < samples; ++i) dst[i] = lv[footStart[i]];
+    return;
   }
   for (int i = 0; i < samples; ++i) {
     int a = footStart[i], b = footEnd[i];
     if (a >= b) {
-      out[i] = 0;
+      dst[i] = 0;
       continue;
     }
     int sum = 0;
     for (int k = a; k < b; ++k) sum += lv[k];
-    out[i] = sum / (b - a);
+    dst[i] = sum / (b - a);
   }
 }
 
