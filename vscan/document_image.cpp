@@ -16,6 +16,11 @@ namespace vscan {
 ImageDocument::ImageDocument(int width, int height, int dpiX, int dpiY, std::vector<uint8_t> rgb)
     : width_(width), height_(height), dpiX_(dpiX > 0 ? dpiX : 600), dpiY_(dpiY > 0 ? dpiY : 600),
       rgb_(std::move(rgb)) {
+  if (width_ < 0) width_ = 0;
+  if (height_ < 0) height_ = 0;
+  // A raster shorter than its size says reads as paper where it has no data.
+  size_t need = static_cast<size_t>(width_) * height_ * 3;
+  if (rgb_.size() < need) rgb_.resize(need, 255);
   int w = width600();
   column_.resize(w);
   for (int x = 0; x < w; ++x) column_[x] = static_cast<int>(static_cast<int64_t>(x) * dpiX_ / 600);
@@ -50,6 +55,9 @@ void ImageDocument::row(int row, int count, uint8_t* red, uint8_t* green, uint8_
 }
 
 namespace {
+
+// The largest raster a document may hold: a full glass at 1200 dpi fits with room to spare.
+constexpr uint64_t kMaxImageBytes = uint64_t(1) << 30;
 
 // Reads the whole file; binary, through stdio so that it builds everywhere.
 bool ReadFile(const std::string& path, std::vector<uint8_t>* data) {
@@ -104,6 +112,10 @@ std::unique_ptr<ImageDocument> LoadPnm(const std::vector<uint8_t>& d, std::strin
   }
   size_t channels = colour ? 3 : 1;
   size_t samples = static_cast<size_t>(w) * h * channels;
+  if (static_cast<uint64_t>(w) * h * 3 > kMaxImageBytes) {
+    *error = "PNM image too large";
+    return nullptr;
+  }
   std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
   auto put = [&](size_t i, long v) {
     if (v > maxval) v = maxval;
@@ -173,7 +185,9 @@ std::unique_ptr<ImageDocument> LoadPng(const std::vector<uint8_t>& d, std::strin
   png_read_info(png, info);
   w = png_get_image_width(png, info);
   h = png_get_image_height(png, info);
-  if (w == 0 || h == 0 || w > 60000 || h > 60000) png_error(png, "size");
+  if (w == 0 || h == 0 || w > 60000 || h > 60000 ||
+      static_cast<uint64_t>(w) * h * 3 > kMaxImageBytes)
+    png_error(png, "size");
   png_set_strip_16(png);
   png_set_packing(png);
   png_set_palette_to_rgb(png);

@@ -221,6 +221,7 @@ TEST(ImageDocument, BadFilesAreRefusedAndTheChartTakesTheirPlace) {
       {"short.pgm", std::string("P5 4 4 255\n") + "abc"},
       {"zero.pgm", "P5 0 4 255\n"},
       {"huge.ppm", "P6 99999999 99999999 255\n"},
+      {"too_large.ppm", "P6 30000 30000 255\n"},  // 2.7 GB of raster: refused, not allocated
       {"ascii_short.ppm", "P3 2 1 255 1 2 3 4"},
       {"png.png", std::string("\x89PNG\r\n\x1a\n", 8) + "broken"},
   };
