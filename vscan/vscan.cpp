@@ -11,7 +11,7 @@ namespace vscan {
 
 // --- the model -------------------------------------------------------------------------
 
-Scanner::Scanner(const Config& c) : config(c), ram(kChipRamBytes, 0), stream(c) {
+Scanner::Scanner(const Config& c) : config(c), ram(kChipRamBytes, 0), stream(config) {
   if (config.lampOnAtStart) regs[kRegStatus] |= kStatusLamp;
 }
 
@@ -89,6 +89,8 @@ std::vector<RegisterWrite> VirtualScanner::afeWrites() const {
 }
 
 uint64_t VirtualScanner::count(Op op) const { return scanner_->counts[static_cast<int>(op)]; }
+uint64_t VirtualScanner::virtualMicros() const { return scanner_->virtualMicros; }
+int VirtualScanner::wakeUps() const { return scanner_->wakeUps; }
 
 uint8_t VirtualScanner::reg(uint8_t r) const { return r < kRegisterCount ? scanner_->regs[r] : 0xFF; }
 void VirtualScanner::setReg(uint8_t r, uint8_t value) {

@@ -88,6 +88,10 @@ class VirtualScanner {
   // The front-end writes (index, value) made through registers 37/38.
   std::vector<RegisterWrite> afeWrites() const;
   uint64_t count(Op op) const;  // operations of that kind so far
+  // Time the exchanges so far would take on the real bus: 1 ms per control request, bulk
+  // data at full-speed USB (1,216,000 bytes a second), lock time-outs waited out.
+  uint64_t virtualMicros() const;
+  int wakeUps() const;  // complete wake-up sequences the chip has seen
 
   // --- chip state --------------------------------------------------------------------
   uint8_t reg(uint8_t r) const;
@@ -115,6 +119,8 @@ class VirtualScanner {
   // one from that index on.
   void failAt(Op op, uint64_t index);
   void failFrom(Op op, uint64_t index);
+  // Drops the failures, short reads and corrupted RAM bytes set so far (not a vanished
+  // device or a lock held elsewhere).
   void clearFaults();
   // The device vanishes: every later operation on it fails.
   void vanish();

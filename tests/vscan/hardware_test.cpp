@@ -287,6 +287,7 @@ TEST_F(Hardware, LockIsExclusiveAndCanBeHeldByAnotherProcess) {
   ASSERT_EQ(Create(u"\\\\.\\Usbscan0", 2, &d), S_OK);
   EXPECT_TRUE(FAILED(d->lpVtbl->LockDevice(d, 200)));
   EXPECT_FALSE(scanner_->locked());
+  EXPECT_EQ(scanner_->virtualMicros(), 200000u) << "the time-out is waited out";
   d->lpVtbl->Release(d);
   Close();
 
@@ -393,6 +394,7 @@ TEST_F(Hardware, ChipIgnoresTheEppPortUntilBothWakeUpSequences) {
   EXPECT_FALSE(scanner_->awake());
   Wake();
   EXPECT_TRUE(scanner_->awake());
+  EXPECT_EQ(scanner_->wakeUps(), 1);
   scanner_->clearViolations();
   WriteReg(12, 0x58);
   WriteReg(37, 0x20);
