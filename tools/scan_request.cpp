@@ -63,7 +63,6 @@ ScanPlan PlanScan(const Options& o) {
       r.bytesPerLine = (plan.pixels + 14) / 8;
       plan.lineBytes = r.bytesPerLine;
       plan.rowBytes = (plan.pixels + 7) / 8;
-      plan.skipBits = 7;
       break;
     }
   }
@@ -77,18 +76,8 @@ ScanPlan PlanScan(const Options& o) {
 }
 
 void ConvertLine(const ScanPlan& plan, const uint8_t* line, uint8_t* row) {
-  if (plan.request.mode != 3) {
-    std::memcpy(row, line, plan.rowBytes);
-    return;
-  }
-  const uint32_t byteShift = plan.skipBits / 8;
-  const uint32_t bitShift = plan.skipBits % 8;
-  for (uint32_t j = 0; j < plan.rowBytes; ++j) {
-    uint32_t at = j + byteShift;
-    uint32_t v = static_cast<uint32_t>(line[at]) << bitShift;
-    if (bitShift && at + 1 < plan.lineBytes) v |= line[at + 1] >> (8 - bitShift);
-    row[j] = static_cast<uint8_t>(v);
-  }
+  std::memcpy(row, line, plan.rowBytes);
+  if (plan.request.mode != 3) return;
   // Bits past the last pixel are white, as the image formats expect of padding.
   uint32_t tail = plan.pixels % 8;
   if (tail) row[plan.rowBytes - 1] &= static_cast<uint8_t>(0xFF00u >> tail);

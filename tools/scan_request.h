@@ -15,15 +15,14 @@ struct ScanPlan {
   uint32_t lines = 0;       // image height: lines read from the driver
   uint32_t lineBytes = 0;   // bytes of one line as LD_ReadScan delivers it
   uint32_t rowBytes = 0;    // bytes of one image row (line art: (pixels + 7) / 8)
-  uint32_t skipBits = 0;    // line art: leading bits of a delivered line that hold no pixel
 };
 
 ScanPlan PlanScan(const Options& options);
 
 // One delivered line (plan.lineBytes) into one image row (plan.rowBytes). Colour comes
-// red, green, blue and grey one byte a pixel, both as the image wants them. Line art
-// comes 1 = black, first pixel in bit 0x80, but mirrored as whole bytes: the bits of the
-// scanner's last byte that hold no pixel lead the line, and are shifted out here.
+// red, green, blue and grey one byte a pixel, both as the image wants them; line art
+// 1 = black, first pixel in bit 0x80. A line-art line carries a few pixels more than the
+// image is wide; they are cut off and the row's padding bits cleared.
 void ConvertLine(const ScanPlan& plan, const uint8_t* line, uint8_t* row);
 
 }  // namespace lumetra

@@ -90,18 +90,16 @@ TEST(ScanRequest, IdentityCurvesRedGreenBlueAndTheChosenChannel) {
   }
 }
 
-TEST(ScanRequest, LineArtRowDropsTheLeadingPadAndKeepsPixelOrder) {
-  // 10 pixels: the driver delivers 3 bytes holding 17 pixels behind 7 bits of padding.
+TEST(ScanRequest, LineArtRowKeepsItsPixelsAndClearsThePadding) {
+  // 10 pixels: the driver delivers 3 bytes holding 17 pixels, left-aligned.
   ScanPlan p = lumetra::PlanScan(Window(ScanMode::Lineart, 300, 0, 0, 25.4 / 300 * 10, 1));
   ASSERT_EQ(p.lineBytes, 3u);
   ASSERT_EQ(p.rowBytes, 2u);
-  // Padding all ones (so a missed shift shows), then pixels 1 0 1 1 0 0 1 0 1 1 | 1 0 1 ...
-  // bits: 1111111 1011001011 1010101
-  const uint8_t line[3] = {0xFF, 0x65, 0xD5};  // 11111111 01100101 11010101
+  const uint8_t line[3] = {0xB2, 0xFF, 0xFF};  // 10110010 11111111 ...
   uint8_t row[2] = {0xAA, 0xAA};
   lumetra::ConvertLine(p, line, row);
-  EXPECT_EQ(row[0], 0xB2);  // 1011 0010
-  EXPECT_EQ(row[1], 0xC0);  // 11 then white padding
+  EXPECT_EQ(row[0], 0xB2);
+  EXPECT_EQ(row[1], 0xC0);  // pixels 8 and 9, then white padding
 }
 
 TEST(ScanRequest, ColourAndGreyLinesPassUnchanged) {
