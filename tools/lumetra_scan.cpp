@@ -33,7 +33,7 @@ constexpr double kMmPerInch = 25.4;
 // What the capability report tells, copied out of the driver's record.
 struct DeviceInfo {
   bool known = false;
-  std::string name, type, version, date;
+  std::string name, version, date;
   std::string resolutions;  // the report's list, in short
   DeviceLimits limits;
 };
@@ -66,7 +66,6 @@ DeviceInfo QueryDevice(const DriverApi* driver) {
   if (!driver->getScannerAbility(&a)) return info;
   info.known = true;
   info.name = Text(a.deviceName, sizeof a.deviceName);
-  info.type = Text(a.deviceType, sizeof a.deviceType);
   info.version = Text(a.versionText, sizeof a.versionText);
   info.date = Text(a.releaseDate, sizeof a.releaseDate);
   info.resolutions = SummariseList(a.resolutionList, a.resolutionCount <= 64 ? a.resolutionCount : 0);
@@ -89,46 +88,47 @@ void PrintHelp(FILE* f, const DeviceInfo& dev, bool virtualScanner) {
   const DeviceLimits& l = dev.limits;
   Options d;  // the defaults
   std::string devName = dev.known ? dev.name + ", " + dev.version : "driver not loaded; built-in figures";
+  // One option a line, its description in a column of its own.
+  auto line = [f](const std::string& option, const std::string& text) {
+    std::fprintf(f, "  %-29s%s\n", option.c_str(), text.c_str());
+  };
   std::fprintf(f,
                "Usage: lumetra-scan [OPTION]...\n"
                "Scans with the Vestrand-Okalar Lumetra 5170C and writes the image to standard output\n"
                "(nothing else goes there) or to the file given with -o.\n"
                "\n"
-               "Device options (%s):\n"
-               "  --mode Color|Gray|Lineart    scan mode [%s]\n"
-               "  --resolution %d..%d         resolution in dpi [%d]\n",
-               devName.c_str(), ModeName(d.mode), l.minResolution, l.maxResolution, d.resolution);
+               "Device options (%s):\n",
+               devName.c_str());
+  line("--mode Color|Gray|Lineart", std::string("scan mode [") + ModeName(d.mode) + "]");
+  line("--resolution " + std::to_string(l.minResolution) + ".." + std::to_string(l.maxResolution),
+       "resolution in dpi [" + std::to_string(d.resolution) + "]");
   if (!dev.resolutions.empty())
-    std::fprintf(f, "                               (the scanner lists %s; any value in the range works)\n",
-                 dev.resolutions.c_str());
+    line("", "(the scanner lists " + dev.resolutions + "; a scan takes any whole number in " +
+                   std::to_string(l.minResolution) + ".." + std::to_string(l.maxResolution) + ")");
+  line("--channel red|green|blue", std::string("colour taken for Gray and Lineart [") + ChannelName(d.channel) + "]");
+  line("-l 0.." + Mm(l.widthMm), "left edge of the window in mm [0]");
+  line("-t 0.." + Mm(l.heightMm), "top edge of the window in mm [0]");
+  line("-x 0.." + Mm(l.widthMm), "width of the window in mm [" + Mm(l.widthMm) + ", to the right edge]");
+  line("-y 0.." + Mm(l.heightMm), "height of the window in mm [" + Mm(l.heightMm) + ", to the bottom edge]");
   std::fprintf(f,
-               "  --channel red|green|blue     colour taken for Gray and Lineart [%s]\n"
-               "  -l 0..%s                  left edge of the window in mm [0]\n"
-               "  -t 0..%s                 top edge of the window in mm [0]\n"
-               "  -x 0..%s                  width of the window in mm [%s, to the right edge]\n"
-               "  -y 0..%s                 height of the window in mm [%s, to the bottom edge]\n"
                "\n"
-               "Output:\n"
-               "  --format pnm|png|tiff        image format [from the -o file's extension, else pnm]\n"
-               "  -o, --output-file FILE       write the image to FILE instead of standard output\n"
-               "  -p, --progress               show progress on standard error\n",
-               ChannelName(d.channel), Mm(l.widthMm).c_str(), Mm(l.heightMm).c_str(), Mm(l.widthMm).c_str(),
-               Mm(l.widthMm).c_str(), Mm(l.heightMm).c_str(), Mm(l.heightMm).c_str());
+               "Output:\n");
+  line("--format pnm|png|tiff", "image format [from the -o file's extension, else pnm]");
+  line("-o, --output-file FILE", "write the image to FILE instead of standard output");
+  line("-p, --progress", "show progress on standard error");
   if (!FormatAvailable(ImageFormat::Png) || !FormatAvailable(ImageFormat::Tiff))
-    std::fprintf(f, "                               (this build writes %s only)\n",
-                 FormatAvailable(ImageFormat::Png) ? "pnm and png" : "pnm");
-  if (virtualScanner)
-    std::fprintf(f,
-                 "\n"
-                 "Virtual scanner (this build scans a model of the scanner):\n"
-                 "  --document FILE              PNG or PNM image on the glass [the built-in test chart]\n"
-                 "  --variant 1|2                hardware variant of the model [1]\n");
+    line("", std::string("(this build writes ") + (FormatAvailable(ImageFormat::Png) ? "pnm and png" : "pnm") +
+                 " only)");
+  if (virtualScanner) {
+    std::fprintf(f, "\nVirtual scanner (this build scans a model of the scanner):\n");
+    line("--document FILE", "PNG or PNM image on the glass [the built-in test chart]");
+    line("--variant 1|2", "hardware variant of the model [1]");
+  }
+  std::fprintf(f, "\nOther:\n");
+  line("-L, --list-devices", "show the scanner, if one is attached");
+  line("-h, --help", "show this help");
+  line("-V, --version", "show the version");
   std::fprintf(f,
-               "\n"
-               "Other:\n"
-               "  -L, --list-devices           show the scanner, if one is attached\n"
-               "  -h, --help                   show this help\n"
-               "  -V, --version                show the version\n"
                "\n"
                "Exit status: 0 success; 1 the scanner or driver failed, or the image could not be\n"
                "written; 2 usage error (bad or missing option).\n");
@@ -166,8 +166,8 @@ int ListDevices(const DriverApi& driver, const DeviceInfo& dev, const RunEnviron
     return kExitFailure;
   }
   driver.closeScanner();
-  std::fprintf(env.infoOut, "device `vo5170s' is a Vestrand-Okalar Lumetra 5170C flatbed scanner (%s %s, %s, %s)\n",
-               dev.name.c_str(), dev.type.c_str(), dev.version.c_str(), dev.date.c_str());
+  std::fprintf(env.infoOut, "device `vo5170s' is a Vestrand-Okalar Lumetra 5170C flatbed scanner (driver: %s, %s, %s)\n",
+               dev.name.c_str(), dev.version.c_str(), dev.date.c_str());
   return kExitSuccess;
 }
 
@@ -197,7 +197,7 @@ int RunLumetraScan(const std::vector<std::string>& args, const RunEnvironment& e
   }
 
   if (options.virtualScannerOptions && !virtualScanner)
-    return UsageError(env.messages, "--document and --variant are options of the virtual scanner, which this build has not");
+    return UsageError(env.messages, "--document and --variant are options of the virtual scanner, which this build does not have");
   if (!driver) {
     std::fprintf(env.messages, "lumetra-scan: %s\n", loadError.c_str());
     return kExitFailure;
@@ -260,7 +260,6 @@ int RunLumetraScan(const std::vector<std::string>& args, const RunEnvironment& e
     std::fprintf(env.messages, "lumetra-scan: writing '%s' failed\n", options.outputPath.c_str());
     result = kExitFailure;
   }
-  ownFile = false;
   if (result != kExitSuccess && removeOnFailure) std::remove(options.outputPath.c_str());
   return result;
 }
