@@ -3,11 +3,20 @@
 #include "tools/scan_session.h"
 
 #include <algorithm>
+#include <csignal>
 #include <vector>
 
 namespace lumetra {
 
 namespace {
+
+volatile std::sig_atomic_t cancelRequested = 0;
+
+bool Cancelled(const ScanReport& report) {
+  if (!cancelRequested) return false;
+  std::fprintf(report.messages, "lumetra-scan: scan cancelled\n");
+  return true;
+}
 
 int32_t DriverStatus(const DriverApi& driver) {
   int32_t status = -1;
@@ -50,6 +59,8 @@ class Progress {
 
 }  // namespace
 
+void RequestCancel() { cancelRequested = 1; }
+
 std::string StatusText(int32_t status) {
   switch (status) {
     case kStatusNoError: return "no error";
@@ -72,6 +83,7 @@ ImageInfo ImageInfoFor(const ScanPlan& plan, int resolution) {
 int RunScan(const DriverApi& driver, const ScanPlan& plan, int resolution, ImageWriter& writer,
             const ScanReport& report) {
   FILE* msg = report.messages;
+  cancelRequested = 0;
   if (report.progress) {
     const char* mode = plan.request.mode == 1 ? "Color" : plan.request.mode == 2 ? "Gray" : "Lineart";
     std::fprintf(msg, "Scanning %u x %u pixels, %s, %d dpi\n", plan.pixels, plan.lines, mode, resolution);
@@ -89,6 +101,10 @@ int RunScan(const DriverApi& driver, const ScanPlan& plan, int resolution, Image
   if (!driver.deviceInit()) {
     ReportDriverFailure(driver, report, "calibrating the scanner", "LD_DeviceInit",
                         "the calibration strip was not found");
+    driver.closeScanner();
+    return kExitFailure;
+  }
+  if (Cancelled(report)) {
     driver.closeScanner();
     return kExitFailure;
   }
@@ -113,6 +129,12 @@ int RunScan(const DriverApi& driver, const ScanPlan& plan, int resolution, Image
     progress.Update(0);
     uint32_t done = 0;
     while (done < plan.lines && result == kExitSuccess) {
+      if (cancelRequested) {
+        progress.End();
+        Cancelled(report);
+        result = kExitFailure;
+        break;
+      }
       uint32_t n = std::min(batchLines, plan.lines - done);
       if (!driver.readScan(lines.data(), n)) {
         progress.End();

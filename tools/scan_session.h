@@ -35,6 +35,11 @@ struct ScanReport {
 int RunScan(const DriverApi& driver, const ScanPlan& plan, int resolution, ImageWriter& writer,
             const ScanReport& report);
 
+// Interrupting a scan (Ctrl-C): safe to call from a signal handler. The scan stops at the
+// next step or batch of lines and still resets and closes the scanner. RunScan clears a
+// request left from before it started.
+void RequestCancel();
+
 // The ImageInfo a plan's rows make.
 ImageInfo ImageInfoFor(const ScanPlan& plan, int resolution);
 

@@ -27,6 +27,7 @@ struct Fake {
   std::vector<uint32_t> readCounts;
   std::string failEntry;
   int failAtRead = -1;  // index of the LD_ReadScan call that fails
+  int cancelAtRead = -1;  // index of the LD_ReadScan call during which Ctrl-C comes
   int32_t failStatus = 0;
   int32_t status = 0;
   ScanRequest request{};
@@ -81,6 +82,8 @@ int32_t LDAPI FakeRead(uint8_t* buffer, uint32_t count) {
     fake.status = fake.failStatus;
     return 0;
   }
+  if (fake.cancelAtRead >= 0 && static_cast<int>(fake.readCounts.size()) - 1 == fake.cancelAtRead)
+    lumetra::RequestCancel();
   int32_t ok = fake.Entry("read");
   if (!ok) return 0;
   for (uint32_t i = 0; i < count; ++i, ++fake.linesOut)
@@ -227,6 +230,19 @@ TEST_F(ScanRun, ReleaseFailureAfterACompleteImageIsStillAFailure) {
   EXPECT_EQ(Run({"--mode", "Gray", "-x", "10", "-y", "10", "-o", path_}), 1);
   EXPECT_NE(Messages().find("LD_CloseScanner) failed: device not open or open failed"), std::string::npos)
       << Messages();
+}
+
+TEST_F(ScanRun, InterruptStopsBetweenBatchesAndReleasesTheScanner) {
+  fake.cancelAtRead = 1;
+  EXPECT_EQ(Run({"--mode", "Gray", "--resolution", "600", "-x", "100", "-y", "50", "-o", path_}), 1);
+  EXPECT_NE(Messages().find("scan cancelled"), std::string::npos) << Messages();
+  EXPECT_EQ(fake.readCounts.size(), 2u);
+  std::vector<std::string> tail(fake.calls.end() - 2, fake.calls.end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"reset", "close"}));
+  EXPECT_FALSE(OutputExists());
+  // The next scan is not cancelled by the old request.
+  fake = Fake{};
+  EXPECT_EQ(Run({"--mode", "Gray", "-x", "10", "-y", "10", "-o", path_}), 0) << Messages();
 }
 
 TEST_F(ScanRun, UsageErrorsExitTwoWithoutTouchingTheScanner) {
