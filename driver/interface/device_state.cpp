@@ -48,6 +48,8 @@ void ResetDriverState() {
     GlobalFree(handle);
     lineBuffer = nullptr;
   }
+  scanSettings = ScanSettings{};
+  rowAccumulator = 0;
   ResetTransportState();
   ResetChipState();
   ResetCalibrationState();
