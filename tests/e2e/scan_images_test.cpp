@@ -229,7 +229,7 @@ TEST_P(ScanImages, ColourRowsAlignedAtThinLines) {
         darkest = std::min(darkest, green);
       }
     }
-    EXPECT_LE(worst, 24) << "colour fringe";
+    EXPECT_LE(worst, 12) << "colour fringe";
     EXPECT_LT(darkest, 60) << "the lines were not seen";
   }
 }
