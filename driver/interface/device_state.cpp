@@ -4,6 +4,7 @@
 
 #include "driver/calibration/calibration.h"
 #include "driver/chip/chip.h"
+#include "driver/interface/scan_request.h"
 #include "driver/pipeline/pipeline.h"
 #include "driver/transport/transport.h"
 #include "platform/win32.h"
@@ -42,12 +43,9 @@ void ResetDriverState() {
   lastStatus = kStatusNoError;
   stopRequested = 1;
   ReleaseTransferBuffer();
-  if (lineBuffer != nullptr) {
-    HGLOBAL handle = GlobalHandle(lineBuffer);
-    GlobalUnlock(handle);
-    GlobalFree(handle);
-    lineBuffer = nullptr;
-  }
+  ReleaseLineBuffer();
+  rowAccumulator = 0;
+  scanSettings = ScanSettings{};
   scanSettings = ScanSettings{};
   rowAccumulator = 0;
   ResetTransportState();
