@@ -37,7 +37,9 @@ int32_t RawRead(uint8_t* buffer, uint32_t bytes, bool withOverlapped) {
   DWORD count = bytes;
   IStiDevice* device = deviceConnection.scannerDevice;
   HRESULT hr = device->lpVtbl->RawReadData(device, buffer, &count, withOverlapped ? &overlapped : nullptr);
-  return SUCCEEDED(hr) ? 1 : 0;
+  // A read that brings fewer bytes than announced leaves the rest of the buffer stale:
+  // that is a failed transfer, not a successful one.
+  return SUCCEEDED(hr) && count == bytes ? 1 : 0;
 }
 
 int32_t RawWrite(uint8_t* buffer, uint32_t bytes) {

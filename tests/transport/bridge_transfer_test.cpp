@@ -241,6 +241,31 @@ TEST_F(BulkTest, FailuresOfPacketOrTransfer) {
   }
 }
 
+// A read that delivers fewer bytes than it announced has failed: the buffer's tail would
+// still hold what was there before.
+TEST_F(BulkTest, ShortReadsFail) {
+  Open();
+  Stream();
+  std::vector<uint8_t> buffer(95400);
+  struct Case {
+    const char* name;
+    int32_t (*call)(uint8_t* buffer);
+  };
+  const Case cases[] = {
+      {"UsbReadScanner", [](uint8_t* b) { return UsbReadScanner(b, 61440, 0); }},
+      {"UsbReadScannerLines", [](uint8_t* b) { return UsbReadScannerLines(b, 23850, 4, 0); }},
+      {"UsbReadScannerFast", [](uint8_t* b) { return UsbReadScannerFast(b, 61540, 0); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    scanner().clearFaults();
+    EXPECT_EQ(c.call(buffer.data()), 1);
+    scanner().shortReadsFrom(0, 10);
+    EXPECT_EQ(c.call(buffer.data()), 0);
+  }
+  scanner().clearFaults();
+}
+
 // Fast reads: whole 61440-byte blocks in one block-mode transfer, the rest in a plain one.
 TEST_F(BulkTest, FastReadSplitsIntoBlocksAndRemainder) {
   Open();
