@@ -46,8 +46,6 @@ void ResetDriverState() {
   ReleaseLineBuffer();
   rowAccumulator = 0;
   scanSettings = ScanSettings{};
-  scanSettings = ScanSettings{};
-  rowAccumulator = 0;
   ResetTransportState();
   ResetChipState();
   ResetCalibrationState();
