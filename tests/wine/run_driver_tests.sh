@@ -32,37 +32,11 @@ if [[ $missing -ne 0 ]]; then
   exit 1
 fi
 
-if command -v wine >/dev/null 2>&1; then
-  wine=wine
-elif [[ -x /usr/lib/wine/wine64 ]]; then
-  wine=/usr/lib/wine/wine64
-else
-  echo "wine is not installed (scripts/setup-deps.sh windows)"
+source "$(dirname "$0")/wine_prefix.sh"
+if ! wine_prefix driver; then
   summary 0 1
   exit 1
 fi
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/lumetra-wine-driver.XXXXXX")
-export WINEPREFIX=$work/prefix
-export WINEDEBUG=-all
-export WINEARCH=win64
-cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# A fresh prefix, without the Mono and Gecko installers, and with the null graphics
-# driver: nothing here opens a window and CI has no display.
-echo "preparing a Wine prefix in $WINEPREFIX"
-if ! WINEDLLOVERRIDES="mscoree,mshtml=" timeout 180 "$wine" wineboot -i >"$work/wineboot.log" 2>&1; then
-  cat "$work/wineboot.log"
-  echo "wineboot failed"
-  summary 0 1
-  exit 1
-fi
-"$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 || true
-wineserver -w >/dev/null 2>&1 || true
 
 passed=0
 failed=0

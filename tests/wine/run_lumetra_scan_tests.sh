@@ -26,34 +26,11 @@ for f in "$program" "$driver" "$sti"; do
   fi
 done
 
-if command -v wine >/dev/null 2>&1; then
-  wine=wine
-elif [[ -x /usr/lib/wine/wine64 ]]; then
-  wine=/usr/lib/wine/wine64
-else
-  echo "wine is not installed (scripts/setup-deps.sh windows)"
+source "$(dirname "$0")/wine_prefix.sh"
+if ! wine_prefix scan; then
   summary 0 1
   exit 1
 fi
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/lumetra-wine-scan.XXXXXX")
-export WINEPREFIX=$work/prefix
-export WINEDEBUG=-all
-export WINEARCH=win64
-cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-echo "preparing a Wine prefix in $WINEPREFIX"
-if ! WINEDLLOVERRIDES="mscoree,mshtml=" timeout 180 "$wine" wineboot -i >"$work/wineboot.log" 2>&1; then
-  cat "$work/wineboot.log"
-  echo "wineboot failed"
-  summary 0 1
-  exit 1
-fi
-wineserver -w >/dev/null 2>&1 || true
 
 mkdir -p "$work/virtual" "$work/absent" "$work/nodriver"
 cp "$program" "$driver" "$sti" "$work/virtual/"
