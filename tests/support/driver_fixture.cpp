@@ -1,6 +1,6 @@
 #include "tests/support/driver_fixture.h"
 
-void DriverTest::SetUp() {
+void ResetDriverAndHost() {
   ResetDriverState();
   host::ClearMemoryFaults();
   host::ResetMemoryCounters();
@@ -8,6 +8,10 @@ void DriverTest::SetUp() {
   host::ResetModuleCounts();
   host::SetTickCount(1000);
   host::SetTickStep(1);
+}
+
+void DriverTest::SetUp() {
+  ResetDriverAndHost();
   scanner_ = std::make_unique<vscan::VirtualScanner>(ScannerConfig());
   vscan::Install(scanner_.get());
 }

@@ -39,3 +39,7 @@ class DriverTest : public ::testing::Test {
 
 // 0..255 status as the application reads it.
 int32_t ReadStatus();
+
+// Back to a freshly loaded library on a fresh host: driver state, memory faults and
+// counters, COM, module counts, and the virtual clock at 1000 ms stepping 1 ms a read.
+void ResetDriverAndHost();

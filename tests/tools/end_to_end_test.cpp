@@ -20,32 +20,19 @@
 
 #include "driver/interface/device_state.h"
 #include "image_readback.h"
+#include "tests/support/driver_fixture.h"
 #include "platform/win32.h"
 #include "tools/lumetra_scan.h"
 #include "tools/virtual_device.h"
 
 namespace {
 
-std::string Slurp(FILE* f) {
-  std::fflush(f);
-  std::rewind(f);
-  std::string s;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-  return s;
-}
+using readback::Slurp;
 
 class EndToEnd : public testing::Test {
  protected:
   void SetUp() override {
-    ResetDriverState();
-    host::ClearMemoryFaults();
-    host::ResetMemoryCounters();
-    host::ResetCom();
-    host::ResetModuleCounts();
-    host::SetTickCount(1000);
-    host::SetTickStep(1);
+    ResetDriverAndHost();
     messages_ = std::tmpfile();
     image_ = std::tmpfile();
     env_.messages = messages_;

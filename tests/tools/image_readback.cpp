@@ -150,3 +150,13 @@ Image ReadPnm(const std::vector<uint8_t>& bytes) {
 Image ReadPnmFile(const std::string& path) { return ReadPnm(ReadFileBytes(path)); }
 
 }  // namespace readback
+
+std::string readback::Slurp(FILE* f) {
+  std::fflush(f);
+  std::rewind(f);
+  std::string s;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+  return s;
+}

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ Image ReadPng(const std::string& path);
 Image ReadTiff(const std::string& path);
 Image ReadPnm(const std::vector<uint8_t>& bytes);
 Image ReadPnmFile(const std::string& path);
+
+// Everything written to a temporary file so far.
+std::string Slurp(FILE* f);
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
 }  // namespace readback

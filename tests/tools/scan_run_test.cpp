@@ -20,6 +20,8 @@
 
 namespace {
 
+using readback::Slurp;
+
 // The stand-in driver: records the calls, fails the one named, hands out lines whose
 // every byte is the line's number.
 struct Fake {
@@ -94,16 +96,6 @@ int32_t LDAPI FakeRead(uint8_t* buffer, uint32_t count) {
 
 const lumetra::DriverApi kFakeDriver = {&FakeOpen,    &FakeClose,   &FakeAbility, &FakeReset, &FakeInit,
                                         &FakeSetScan, &FakeRead,    &FakeStatus,  &FakeLampOn};
-
-std::string Slurp(FILE* f) {
-  std::fflush(f);
-  std::rewind(f);
-  std::string s;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-  return s;
-}
 
 class ScanRun : public testing::Test {
  protected:
