@@ -1,0 +1,133 @@
+// A whole 600 dpi colour page through LD_ReadScan, with the stream served from memory (see
+// replay_session.h), against a memcpy of the page's finished bytes. Two pages: a letter
+// page (8.5 x 11 in: 5100 pixels, 6600 lines) and the same width over the longest window
+// the driver takes (11.7 in, 7020 lines). One iteration reads the whole page in one call
+// into the application's buffer; the scan simply runs on from page to page.
+//
+// Counters of the read rows:
+//   page_cpu_ms   driver CPU time for one page (the replay device's copies included);
+//   x_memcpy      that time over the memcpy row's for the same bytes;
+//   usb_s         seconds the page's stream takes on full-speed USB (1,216,000 bytes a s);
+//   cpu_of_usb_pct  page_cpu_ms as a percentage of usb_s: the share of the scan's time
+//                 that the driver's own work would take on a real bus;
+//   net_cpu_of_usb_pct  the same without the replay device's copies.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/replay_session.h"
+#include "driver/chip/chip.h"
+#include "driver/interface/device_state.h"
+
+namespace {
+
+constexpr double kUsbBytesPerSecond = 1216000.0;
+constexpr uint32_t kPagePixels = 5100;  // 8.5 in at 600 dpi
+
+struct Page {
+  const char* name;
+  uint32_t lines;
+};
+
+constexpr Page kPages[] = {
+    {"letter_600dpi_colour", 6600},
+    {"longest_600dpi_colour", 7020},
+};
+
+bench::ReplaySession* Session(benchmark::State& state) {
+  static std::unique_ptr<bench::ReplaySession> session;
+  static bool opened = false;
+  if (!session) {
+    session = std::make_unique<bench::ReplaySession>();
+    opened = session->Open();
+  }
+  if (!opened) {
+    state.SkipWithError(session->error().c_str());
+    return nullptr;
+  }
+  return session.get();
+}
+
+size_t PageBytes(const Page& page) {
+  return static_cast<size_t>(bench::OutputLineBytes(bench::WideRequest(kModeColour, 600, kPagePixels))) * page.lines;
+}
+
+std::map<std::string, double>& MemcpySecondsPerPage() {
+  static std::map<std::string, double> figures;
+  return figures;
+}
+
+void Memcpy(benchmark::State& state, Page page) {
+  size_t bytes = PageBytes(page);
+  // Touched before timing, so that page faults are not counted.
+  std::vector<uint8_t> source(bytes, 0x5A), destination(bytes, 0);
+  double start = bench::ThreadCpuSeconds();
+  for (auto _ : state) {
+    std::memcpy(destination.data(), source.data(), bytes);
+    benchmark::DoNotOptimize(destination.data());
+    benchmark::ClobberMemory();
+  }
+  double seconds = bench::ThreadCpuSeconds() - start;
+  MemcpySecondsPerPage()[page.name] = seconds / state.iterations();
+  state.SetBytesProcessed(static_cast<int64_t>(bytes) * state.iterations());
+}
+
+void ReadPage(benchmark::State& state, Page page) {
+  bench::ReplaySession* session = Session(state);
+  if (session == nullptr) return;
+  if (!session->Start(bench::WideRequest(kModeColour, 600, kPagePixels))) {
+    state.SkipWithError(session->error().c_str());
+    return;
+  }
+  size_t bytes = static_cast<size_t>(scanSettings.outputLineBytes) * page.lines;
+  double streamBytes = static_cast<double>(chipSetup.lineBytesAll) * page.lines;
+  std::vector<uint8_t> buffer(bytes, 0);
+  bench::ReplayDevice& replay = session->replay();
+  replay.timeCopies = true;
+
+  double start = bench::ThreadCpuSeconds();
+  for (auto _ : state) {
+    if (LD_ReadScan(buffer.data(), page.lines) != 1) {
+      state.SkipWithError("LD_ReadScan failed");
+      break;
+    }
+    benchmark::DoNotOptimize(buffer.data());
+    benchmark::ClobberMemory();
+  }
+  double seconds = (bench::ThreadCpuSeconds() - start) / state.iterations();
+  double copySeconds = static_cast<double>(replay.copyNanos) * 1e-9 / state.iterations();
+  replay.timeCopies = false;
+  if (replay.unexpected != 0) state.SkipWithError("the driver made calls a scan read does not make");
+
+  double usbSeconds = streamBytes / kUsbBytesPerSecond;
+  state.SetBytesProcessed(static_cast<int64_t>(bytes) * state.iterations());
+  state.counters["page_cpu_ms"] = seconds * 1e3;
+  state.counters["usb_s"] = usbSeconds;
+  state.counters["cpu_of_usb_pct"] = 100.0 * seconds / usbSeconds;
+  state.counters["net_cpu_of_usb_pct"] = 100.0 * (seconds - copySeconds) / usbSeconds;
+  auto memcpyFigure = MemcpySecondsPerPage().find(page.name);
+  if (memcpyFigure != MemcpySecondsPerPage().end()) {
+    state.counters["x_memcpy"] = seconds / memcpyFigure->second;
+    state.counters["x_memcpy_net"] = (seconds - copySeconds) / memcpyFigure->second;
+  }
+  session->Stop();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (const Page& page : kPages) {
+    std::string name = page.name;
+    benchmark::RegisterBenchmark((name + "/memcpy").c_str(), Memcpy, page)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark((name + "/read").c_str(), ReadPage, page)->Unit(benchmark::kMillisecond);
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
