@@ -41,11 +41,22 @@ int32_t DecodeLine(int layout, uint32_t* plane0, uint32_t* plane1, uint32_t* pla
     return 1;
   }
 
-  // The line straddles a chunk boundary: byte by byte, refilling on the way.
+  // The line straddles a chunk boundary. The bytes are taken in stream order as one at a
+  // time would take them, but each run that lies in one chunk is copied in one loop: a
+  // quarter of the 600 dpi colour lines straddle, and a call per byte made them cost more
+  // than all the other lines together. The byte after a used-up chunk goes through
+  // NextStreamByte, which refills (or fails, with the entries before it filled).
   for (int p = 0; p < planeCount; ++p) {
     uint32_t* entry = planes[p];
-    for (uint32_t i = 0; i < perPlane; ++i) {
+    for (uint32_t i = 0; i < perPlane;) {
       if (!NextStreamByte(chunkSize, position, buffer, &entry[i])) return 0;
+      ++i;
+      uint32_t inChunk = *position < chunkSize ? chunkSize - *position : 0;
+      uint32_t run = perPlane - i < inChunk ? perPlane - i : inChunk;
+      const uint8_t* source = buffer + *position;
+      for (uint32_t k = 0; k < run; ++k) entry[i + k] = source[k];
+      i += run;
+      *position += run;
     }
   }
   return 1;
