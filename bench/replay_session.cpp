@@ -4,6 +4,7 @@
 #include <time.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 #include "driver/calibration/calibration.h"
@@ -91,6 +92,13 @@ ReplaySession::ReplaySession(int variant) {
 ReplaySession::~ReplaySession() {
   Stop();
   if (open_) LD_CloseScanner();
+  // The set-up, the recording and the stop ran on the model: it should have seen a
+  // correct exchange.
+  const std::vector<std::string>& violations = scanner_->violations();
+  if (!violations.empty()) {
+    std::fprintf(stderr, "virtual scanner: %zu protocol violations, first: %s\n", violations.size(),
+                 violations.front().c_str());
+  }
   vscan::Uninstall();
   scanner_.reset();
   ResetDriverState();
