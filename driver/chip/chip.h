@@ -15,12 +15,17 @@ void WakeChip();
 int32_t SelectRegister(uint8_t reg);
 int32_t WriteRegister(uint8_t reg, uint8_t value);
 uint8_t ReadRegister(uint8_t reg);
+// As ReadRegister, but 0 when a request of the read failed, so that a lost answer is not
+// taken for the register's value; 1 with the value stored otherwise.
+int32_t ReadRegisterChecked(uint8_t reg, uint8_t* value);
 int32_t SetRegisterBits(uint8_t reg, uint8_t slot, uint8_t mask, uint8_t set);
 int32_t WriteModeRegister(uint8_t base, uint8_t subMode);
 int32_t OpenScannerDevice(int32_t* found);
 int32_t SwitchLampOn();
 int32_t SwitchLampOff();
 int32_t ReadLampState();
+// Stores 1 (lamp on) or 0 and returns 1; returns 0 and stores nothing when the read failed.
+int32_t QueryLampState(int32_t* lampOn);
 
 // --- scan registers and transfer control ---------------------------------------------
 struct ChipSetup {

@@ -28,7 +28,15 @@ int32_t OpenScannerDevice(int32_t* found) {
   if (!FindScanner(0, 0, found)) return 0;
   WakeChip();
   WriteRegister(kRegStatus, kStatusProbe);
-  hardwareVariant = (ReadRegister(kRegStatus) & kStatusVariant2) ? 2 : 1;
+  uint8_t probe = 0;
+  if (!ReadRegisterChecked(kRegStatus, &probe)) {
+    // A lost answer would read as 0xFF and pass for variant 2, whose line formats and table
+    // layout would then corrupt every calibration and scan: the scanner is not identified.
+    GeneCloseHandle();
+    if (found != nullptr) *found = 0;
+    return 0;
+  }
+  hardwareVariant = (probe & kStatusVariant2) ? 2 : 1;
   WriteRegister(kRegStatus, kStatusAfterOpen);
   return 1;
 }

@@ -11,3 +11,10 @@ int32_t SwitchLampOn() { return SetRegisterBits(kRegStatus, kStatusSlot, kStatus
 int32_t SwitchLampOff() { return SetRegisterBits(kRegStatus, kStatusSlot, kStatusLamp, 0); }
 
 int32_t ReadLampState() { return (ReadRegister(kRegStatus) & kStatusLamp) ? 1 : 0; }
+
+int32_t QueryLampState(int32_t* lampOn) {
+  uint8_t status = 0;
+  if (!ReadRegisterChecked(kRegStatus, &status)) return 0;
+  *lampOn = (status & kStatusLamp) ? 1 : 0;
+  return 1;
+}

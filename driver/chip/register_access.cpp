@@ -20,18 +20,33 @@ int32_t SelectRegister(uint8_t reg) {
 }
 
 int32_t WriteRegister(uint8_t reg, uint8_t value) {
-  SelectRegister(reg);
+  // Without the selection the value would land in whichever register was selected last
+  // (register 2's transfer bits written into register 3 switch the lamp, for one).
+  if (!SelectRegister(reg)) return 0;
   GLWriteSPPControlPort(kSppControlIdle);
   return GLWriteEPPDataPort(value);
 }
 
 uint8_t ReadRegister(uint8_t reg) {
-  SelectRegister(reg);
+  uint8_t value = 0xFF;
+  ReadRegisterChecked(reg, &value);
+  return value;
+}
+
+int32_t ReadRegisterChecked(uint8_t reg, uint8_t* value) {
+  // Without the selection or the direction bit the byte that comes back is not this
+  // register's; the closing control write does not change what was read.
+  int32_t ok = SelectRegister(reg);
+  ok &= GLWriteSPPControlPort(kSppControlIdle);
+  ok &= GLWriteSPPControlPort(kSppControlRead);
+  int32_t byte = GLReadEPPDataPort();
   GLWriteSPPControlPort(kSppControlIdle);
-  GLWriteSPPControlPort(kSppControlRead);
-  int32_t value = GLReadEPPDataPort();
-  GLWriteSPPControlPort(kSppControlIdle);
-  return value < 0 ? 0xFF : static_cast<uint8_t>(value);
+  if (byte < 0) {
+    *value = 0xFF;
+    return 0;
+  }
+  *value = static_cast<uint8_t>(byte);
+  return ok ? 1 : 0;
 }
 
 int32_t SetRegisterBits(uint8_t reg, uint8_t slot, uint8_t mask, uint8_t set) {
@@ -39,8 +54,12 @@ int32_t SetRegisterBits(uint8_t reg, uint8_t slot, uint8_t mask, uint8_t set) {
   if (reg == kRegStatus) {
     // The lamp may have been switched by anyone (a temporary open, another tool): take its
     // real state from the chip so that a masked update never flips it.
-    uint8_t chip = ReadRegister(kRegStatus);
-    registerShadow[slot] = static_cast<uint8_t>((registerShadow[slot] & ~kStatusLamp) | (chip & kStatusLamp));
+    // A read that did not come back (0xFF, or another register's value when the selection
+    // was lost) says nothing about the lamp: then the last state known to the shadow stands.
+    uint8_t chip = 0;
+    if (ReadRegisterChecked(kRegStatus, &chip)) {
+      registerShadow[slot] = static_cast<uint8_t>((registerShadow[slot] & ~kStatusLamp) | (chip & kStatusLamp));
+    }
   }
   if (set == 1) {
     registerShadow[slot] = static_cast<uint8_t>(registerShadow[slot] | mask);

@@ -6,6 +6,7 @@
 #include "driver/chip/chip.h"
 #include "driver/interface/device_state.h"
 #include "driver/interface/ld_api.h"
+#include "driver/interface/scan_request.h"
 #include "driver/transport/transport.h"
 #include "platform/win32.h"
 
@@ -17,47 +18,56 @@ constexpr uint8_t kTransferSlot = kRegTransfer - 1;
 
 enum LampAction { kLampOn, kLampOff, kLampQuery };
 
-void DoLampAction(LampAction action, int32_t* lampOn) {
+// 1 when the lamp register's write, or the read of the lamp state, went through. A switch
+// whose write was lost has not switched the lamp, and a lost read must not pass for "on"
+// (it would read as 0xFF).
+int32_t DoLampAction(LampAction action, int32_t* lampOn) {
   switch (action) {
     case kLampOn:
-      SwitchLampOn();
-      break;
+      return SwitchLampOn();
     case kLampOff:
-      SwitchLampOff();
-      break;
+      return SwitchLampOff();
     case kLampQuery:
-      *lampOn = ReadLampState();
-      break;
+      return QueryLampState(lampOn);
   }
+  return 0;
 }
 
 // The lamp works on a closed device too: it is opened for this call and closed again.
 int32_t RunLampAction(LampAction action, int32_t* lampOn) {
+  int32_t done;
   if (IsDeviceOpen()) {
-    DoLampAction(action, lampOn);
-    return 1;
+    done = DoLampAction(action, lampOn);
+  } else {
+    lastStatus = kStatusNoError;
+    if (!OpenScannerDevice(&deviceOpen)) {
+      lastStatus = kStatusNotOpen;
+      return 0;
+    }
+    done = DoLampAction(action, lampOn);
+    CloseScannerDevice();
+    deviceOpen = 0;
   }
-  lastStatus = kStatusNoError;
-  if (!OpenScannerDevice(&deviceOpen)) {
-    lastStatus = kStatusNotOpen;
+  if (!done) {
+    lastStatus = kStatusTransferFailed;
     return 0;
   }
-  DoLampAction(action, lampOn);
-  CloseScannerDevice();
-  deviceOpen = 0;
   return 1;
 }
 
-// Register 2 bit 0x04 turns the bulk port (register 36) to the chip's RAM.
-void BulkToChipRam(uint8_t* block, bool write) {
+// Register 2 bit 0x04 turns the bulk port (register 36) to the chip's RAM. 1 when the bulk
+// transfer went through.
+int32_t BulkToChipRam(uint8_t* block, bool write) {
   SetRegisterBits(kRegTransfer, kTransferSlot, kXferRamAccess, 1);
   SelectRegister(kRegBulkPort);
+  int32_t moved;
   if (write) {
-    UsbWriteScanner(block, kLoopBackBytes, 0);
+    moved = UsbWriteScanner(block, kLoopBackBytes, 0);
   } else {
-    UsbReadScanner(block, kLoopBackBytes, 0);
+    moved = UsbReadScanner(block, kLoopBackBytes, 0);
   }
   SetRegisterBits(kRegTransfer, kTransferSlot, kXferRamAccess, 0);
+  return moved;
 }
 
 }  // namespace
@@ -67,6 +77,7 @@ LD_EXPORT int32_t LDAPI LD_OpenScanner(void) {
   // interfaces are released and the device lock this process holds is given up first.
   if (deviceOpen) {
     CloseScannerDevice();
+    EndScanState();
     deviceOpen = 0;
   }
   if (!OpenScannerDevice(&deviceOpen)) {
@@ -80,6 +91,7 @@ LD_EXPORT int32_t LDAPI LD_CloseScanner(void) {
   stopRequested = 1;
   if (!IsDeviceOpen()) return 0;
   CloseScannerDevice();
+  EndScanState();
   deviceOpen = 0;
   return 1;
 }
@@ -115,13 +127,14 @@ LD_EXPORT int32_t LDAPI LD_DiagnosticTest(void) {
     return 0;
   }
   std::memset(block, kLoopBackPattern, kLoopBackBytes);
-  BulkToChipRam(block, true);
+  const int32_t written = BulkToChipRam(block, true);
   std::memset(block, 0x00, kLoopBackBytes);
-  BulkToChipRam(block, false);
-  // A failed transfer shows as a mismatch: the block was cleared before the read.
+  const int32_t read = BulkToChipRam(block, false);
+  // A failed read shows as a mismatch, since the block was cleared before it; a failed write
+  // does not, when the chip's RAM still holds the pattern of an earlier test.
   uint32_t i = 0;
   while (i < kLoopBackBytes && block[i] == kLoopBackPattern) ++i;
   GlobalUnlock(handle);
   GlobalFree(handle);
-  return i == kLoopBackBytes ? 1 : 0;
+  return written && read && i == kLoopBackBytes ? 1 : 0;
 }

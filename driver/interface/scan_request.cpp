@@ -75,6 +75,12 @@ void ReleaseLineBuffer() {
   lineBuffer = nullptr;
 }
 
+void EndScanState() {
+  ReleaseLineBuffer();
+  scanTransferStarted = 0;
+  scanPrimed = 0;
+}
+
 void EndScan() {
   StopScanTransfer();
   ReleaseLineBuffer();

@@ -18,6 +18,9 @@ int32_t IsScannableRequest(const ScanRequest* request);
 // stays open.
 void EndScan();
 void ReleaseLineBuffer();
+// After the device has been closed: the scan ends with it. The line buffer is given back
+// (the stream buffer went with the close), and no scan counts as set up or running.
+void EndScanState();
 
 // 1 when a scan is set up and its lines can be read.
 int32_t IsScanReadable();

@@ -42,8 +42,9 @@ TEST_F(RegisterTest, ProtocolSequences) {
   EXPECT_EQ(scanner().registerWrites(), (Writes{{5, 0x48}}));
 }
 
-// Only the address write decides SelectRegister, only the data write decides
-// WriteRegister, and a failed data read reads as 0xFF.
+// Only the address write decides SelectRegister; WriteRegister fails when its selection or
+// its data write fails (without the selection the data write is not sent); a failed data
+// read reads as 0xFF.
 TEST_F(RegisterTest, ResultsComeFromTheDataRequest) {
   Open();
   struct Case {
@@ -51,7 +52,7 @@ TEST_F(RegisterTest, ResultsComeFromTheDataRequest) {
     uint64_t failing;
     int32_t result;
   };
-  const Case cases[] = {{0, 0, 1}, {0, 1, 0}, {1, 0, 1}, {1, 1, 1}, {1, 2, 1}, {1, 3, 0},
+  const Case cases[] = {{0, 0, 1}, {0, 1, 0}, {1, 0, 1}, {1, 1, 0}, {1, 2, 1}, {1, 3, 0},
                         {2, 0, 0x5A}, {2, 2, 0x5A}, {2, 4, 0xFF}};
   WriteRegister(12, 0x5A);
   for (const Case& c : cases) {
@@ -145,17 +146,24 @@ TEST_F(RegisterTest, OpenWakesTheChipAndProbesTheVariant) {
 TEST_F(RegisterTest, VariantDetection) {
   struct Case {
     int chipVariant;
-    bool readFails;  // the variant read fails: 0xFF has bit 0x02 set
+    bool readFails;  // the variant read fails: the scanner is not identified, the open fails
     uint8_t detected;
   };
-  for (const Case& c : {Case{1, false, 1}, Case{2, false, 2}, Case{1, true, 2}}) {
+  for (const Case& c : {Case{1, false, 1}, Case{2, false, 2}, Case{1, true, 0}}) {
     SCOPED_TRACE(testing::Message() << "variant " << c.chipVariant << (c.readFails ? ", read fails" : ""));
     if (deviceOpen) LD_CloseScanner();
     vscan::Config config;
     config.variant = c.chipVariant;
     Reinstall(config);
     // 24 wake-up writes and 4 for register 3 = 0x53, then the read's fifth request.
-    if (c.readFails) scanner().failAt(vscan::Op::Escape, 32);
+    if (c.readFails) {
+      scanner().failAt(vscan::Op::Escape, 32);
+      EXPECT_EQ(LD_OpenScanner(), 0);
+      EXPECT_EQ(deviceOpen, 0);
+      EXPECT_EQ(ReadStatus(), 1);
+      EXPECT_EQ(host::ModuleReferences("sti.dll"), 0);
+      continue;
+    }
     ASSERT_EQ(LD_OpenScanner(), 1);
     EXPECT_EQ(hardwareVariant, c.detected);
     LD_CloseScanner();

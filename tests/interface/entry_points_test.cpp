@@ -146,9 +146,10 @@ TEST_F(EntryPointTest, LampOnAnOpenDevice) {
   EXPECT_TRUE(scanner().locked());
   EXPECT_EQ(ReadStatus(), 0);
 
-  // The register write's own result is not looked at.
+  // A switch whose register write was lost fails as a transfer failure.
   scanner().failFrom(vscan::Op::Escape, 0);
-  EXPECT_EQ(LD_LampOff(), 1);
+  EXPECT_EQ(LD_LampOff(), 0);
+  EXPECT_EQ(ReadStatus(), 5);
   scanner().clearFaults();
 }
 
