@@ -29,6 +29,7 @@ std::vector<std::string>& Summary() {
 class SummaryPrinter : public ::testing::Environment {
  public:
   void TearDown() override {
+    if (Summary().empty()) return;
     std::printf("\nFailure points swept per scenario%s:\n",
                 sweep::FullSweep() ? " (full sweep)" : " (set LUMETRA_FULL_SWEEP=1 for every point)");
     for (const std::string& line : Summary()) std::printf("  %s\n", line.c_str());
