@@ -42,11 +42,16 @@ const auto* const kSummaryPrinter = ::testing::AddGlobalTestEnvironment(new Summ
 constexpr uint64_t kSampleAbove = 24;
 constexpr uint64_t kEveryPoint = UINT64_MAX;
 
-// The indices of one kind to run: all of them, or an even spread that keeps the first and the
-// last. The stride is odd and prime to 3 and 5, so that over a run it lands on every position
-// inside the register operations (4 requests a write, 6 a read, 10 a masked update of register 3).
-std::vector<uint64_t> Indices(uint64_t count, uint64_t samples) {
+// The indices of one kind to run: all of them, or an even spread plus the last three. The
+// stride is odd and prime to 3 and 5, so that over a run it lands on every position inside
+// the register operations (4 requests a write, 6 a read, 10 a masked update of register 3);
+// the last three of a scan are the priming and the reads' own refills, which a spread over
+// the shading passes' many reads would miss.
+constexpr uint64_t kAlwaysLast = 3;
+
+std::vector<uint64_t> Indices(uint64_t count, uint64_t samples, uint64_t* strideOut) {
   std::vector<uint64_t> out;
+  *strideOut = 1;
   if (count == 0) return out;
   if (sweep::FullSweep() || count <= samples) {
     for (uint64_t i = 0; i < count; ++i) out.push_back(i);
@@ -54,8 +59,10 @@ std::vector<uint64_t> Indices(uint64_t count, uint64_t samples) {
   }
   uint64_t stride = (count + samples - 1) / samples;
   while (stride % 2 == 0 || stride % 3 == 0 || stride % 5 == 0) ++stride;
-  for (uint64_t i = 0; i < count; i += stride) out.push_back(i);
-  if (out.back() != count - 1) out.push_back(count - 1);
+  *strideOut = stride;
+  const uint64_t tail = count - kAlwaysLast;
+  for (uint64_t i = 0; i < tail; i += stride) out.push_back(i);
+  for (uint64_t i = tail; i < count; ++i) out.push_back(i);
   return out;
 }
 
@@ -208,7 +215,8 @@ class FaultSweep : public DriverTest {
       const uint64_t count = counts.n[k];
       total += count;
       if (count == 0) continue;
-      const std::vector<uint64_t> indices = Indices(count, samples);
+      uint64_t stride = 1;
+      const std::vector<uint64_t> indices = Indices(count, samples, &stride);
       for (uint64_t index : indices) {
         const Point point{k, index};
         const std::string where = name + ", " + sweep::Describe(point);
@@ -248,7 +256,10 @@ class FaultSweep : public DriverTest {
       if (!breakdown.empty()) breakdown += ", ";
       breakdown += std::to_string(count) + " " + sweep::KindName(k);
       if (k == sweep::kEscape) breakdown += " (" + std::to_string(bulkSetups) + " of them bulk setups)";
-      if (indices.size() < count) breakdown += " [sampled " + std::to_string(indices.size()) + "]";
+      if (indices.size() < count) {
+        breakdown += " [" + std::to_string(indices.size()) + " swept: one in " + std::to_string(stride) +
+                     " and the last " + std::to_string(kAlwaysLast) + "]";
+      }
     }
     char line[512];
     std::snprintf(line, sizeof line, "%-30s %5llu points: %s; swept %llu%s; full recovery run after %llu",
@@ -274,9 +285,18 @@ class FaultSweep : public DriverTest {
 
 // --- open ---------------------------------------------------------------------------------
 
-TEST_F(FaultSweep, Open) {
+class OpenSweep : public FaultSweep, public ::testing::WithParamInterface<int> {
+ protected:
+  vscan::Config ScannerConfig() override {
+    vscan::Config config;
+    config.variant = GetParam();
+    return config;
+  }
+};
+
+TEST_P(OpenSweep, IdentifiesTheVariantOrFails) {
   Sweep(
-      "open", [] {},
+      "open, variant " + std::to_string(GetParam()), [] {},
       [&] {
         const int32_t result = LD_OpenScanner();
         Mark();
@@ -300,6 +320,8 @@ TEST_F(FaultSweep, Open) {
       },
       kEveryPoint);
 }
+
+INSTANTIATE_TEST_SUITE_P(, OpenSweep, ::testing::Values(1, 2));
 
 // --- lamp, on an open and on a closed device -----------------------------------------------
 
