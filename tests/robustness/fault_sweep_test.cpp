@@ -222,6 +222,7 @@ class FaultSweep : public DriverTest {
         const std::string where = name + ", " + sweep::Describe(point);
         SCOPED_TRACE(where);
         fault_ = nullptr;
+        scanner().clearTrace();  // each run is compared from its own start; the trace would only grow
         prepare();
         if (HasFatalFailure()) return;
         fault_ = &point;
