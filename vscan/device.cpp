@@ -177,6 +177,9 @@ HRESULT STDMETHODCALLTYPE Escape(IStiDevice* self, STI_RAW_CONTROL_CODE code, LP
   if (read) {
     uint8_t answer[kBulkSetupPacketSize]{};
     ok = s->BridgeRead(static_cast<uint8_t>(block.request), answer, expected);
+    if (ok && expected == 1 && s->counts[static_cast<int>(Op::Escape)] > s->corruptAnswerFrom) {
+      answer[0] ^= s->corruptAnswerMask;
+    }
     if (ok) {
       std::memcpy(outData, answer, expected);
       entry.byte = answer[0];
@@ -232,6 +235,7 @@ HRESULT STDMETHODCALLTYPE RawReadData(IStiDevice* self, LPVOID buffer, LPDWORD b
     moved = asked > s->shortReadMissing ? asked - s->shortReadMissing : 0;
   }
   s->RawRead(static_cast<uint8_t*>(buffer), asked, moved);
+  if (number >= s->corruptReadFrom) s->CorruptRead(static_cast<uint8_t*>(buffer), moved, number);
   *bytes = moved;
   return S_OK;
 }

@@ -3,6 +3,8 @@
 // service ("sti.dll" in the host module table).
 #include "vscan/vscan.h"
 
+#include <cstring>
+
 #include "driver/chip/chip_registers.h"
 #include "driver/transport/bridge_protocol.h"
 #include "vscan/scanner.h"
@@ -118,6 +120,8 @@ void VirtualScanner::clearFaults() {
   scanner_->faults.clear();
   scanner_->shortReadFrom = UINT64_MAX;
   scanner_->ramCorruption.clear();
+  scanner_->corruptReadFrom = UINT64_MAX;
+  scanner_->corruptAnswerFrom = UINT64_MAX;
 }
 void VirtualScanner::vanish() { scanner_->vanished = true; }
 void VirtualScanner::shortReadsFrom(uint64_t index, uint32_t missingBytes) {
@@ -125,6 +129,30 @@ void VirtualScanner::shortReadsFrom(uint64_t index, uint32_t missingBytes) {
   scanner_->shortReadMissing = missingBytes;
 }
 void VirtualScanner::corruptRamByte(uint32_t offset, uint8_t value) { scanner_->ramCorruption[offset] = value; }
+void VirtualScanner::corruptReadsFrom(uint64_t index, Corruption kind, uint8_t value) {
+  scanner_->corruptReadFrom = count(Op::RawRead) + index;
+  scanner_->corruptReadKind = kind;
+  scanner_->corruptReadValue = value;
+}
+void VirtualScanner::corruptAnswersFrom(uint64_t index, uint8_t mask) {
+  scanner_->corruptAnswerFrom = count(Op::Escape) + index;
+  scanner_->corruptAnswerMask = mask;
+}
+
+void Scanner::CorruptRead(uint8_t* data, uint32_t n, uint64_t number) const {
+  if (corruptReadKind == VirtualScanner::Corruption::Fill) {
+    std::memset(data, corruptReadValue, n);
+    return;
+  }
+  // A small xorshift stream, different for every read.
+  uint32_t x = 0x9E3779B9u ^ (static_cast<uint32_t>(number) * 0x85EBCA6Bu) ^ corruptReadValue;
+  for (uint32_t i = 0; i < n; ++i) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    data[i] ^= static_cast<uint8_t>(x);
+  }
+}
 void VirtualScanner::setReadyAfterPolls(int polls) { scanner_->config.readyAfterPolls = polls; }
 void VirtualScanner::setLockHeldElsewhere(bool held) { scanner_->lockHeldElsewhere = held; }
 

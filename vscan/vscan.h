@@ -119,8 +119,8 @@ class VirtualScanner {
   // one from that index on.
   void failAt(Op op, uint64_t index);
   void failFrom(Op op, uint64_t index);
-  // Drops the failures, short reads and corrupted RAM bytes set so far (not a vanished
-  // device or a lock held elsewhere).
+  // Drops the failures, short reads and corrupted RAM bytes and reads set so far (not a
+  // vanished device or a lock held elsewhere).
   void clearFaults();
   // The device vanishes: every later operation on it fails.
   void vanish();
@@ -128,6 +128,12 @@ class VirtualScanner {
   void shortReadsFrom(uint64_t index, uint32_t missingBytes);
   // Bytes of loop-back RAM that read back changed (offset, value).
   void corruptRamByte(uint32_t offset, uint8_t value);
+  // What the device returns comes back wrong. Raw reads from the index-th on: every byte
+  // set to `value` (Fill), or each byte XORed with a pattern seeded by `value` (Scramble).
+  // One-byte bridge read answers from the index-th escape on: XORed with `mask`.
+  enum class Corruption { Fill, Scramble };
+  void corruptReadsFrom(uint64_t index, Corruption kind, uint8_t value);
+  void corruptAnswersFrom(uint64_t index, uint8_t mask);
   void setReadyAfterPolls(int polls);  // -1: never ready
   void setLockHeldElsewhere(bool held);
 
