@@ -7,6 +7,8 @@
 #include "driver/transport/transport_exports.h"
 #include "platform/win32.h"
 
+#include <cstring>
+
 namespace {
 
 constexpr uint32_t kSamplesPerLine = kPlanePixels * 3;  // 15,900
@@ -14,31 +16,36 @@ constexpr uint16_t kPassResolution = 600;
 constexpr uint16_t kPassLinePeriod = 5400;
 constexpr uint16_t kPassStepPeriod = 8100;
 
-// The n-th 12-bit sample of a packed line: pairs share three bytes, the first sample
-// taking the whole first byte and the high nibble of the middle one.
-inline int16_t PackedSample(const uint8_t* line, uint32_t n) {
-  const uint8_t* b = line + (n / 2) * 3;
-  if ((n & 1) == 0) return static_cast<int16_t>((b[0] << 4) | (b[1] >> 4));
-  return static_cast<int16_t>(((b[1] & 0x0F) << 8) | b[2]);
+// Pairs of 12-bit samples share three bytes: the first sample takes the whole first byte
+// and the high nibble of the middle one, the second the low nibble and the last byte.
+void UnpackSamples(const uint8_t* line, int16_t* samples) {
+  for (uint32_t n = 0; n < kSamplesPerLine; n += 2, line += 3) {
+    samples[n] = static_cast<int16_t>((line[0] << 4) | (line[1] >> 4));
+    samples[n + 1] = static_cast<int16_t>(((line[1] & 0x0F) << 8) | line[2]);
+  }
 }
+
+// One line's samples in stream order, between unpacking and sorting them into planes.
+int16_t lineSamples[kSamplesPerLine];
 
 }  // namespace
 
 void UnpackCalibrationLine(const uint8_t* line, uint8_t variant, int16_t* red, int16_t* green,
                            int16_t* blue) {
+  UnpackSamples(line, lineSamples);
   if (variant == 2) {
     // Whole colour planes one after the other, 7950 bytes each.
-    int16_t* planes[3] = {red, green, blue};
-    for (uint32_t n = 0; n < kSamplesPerLine; ++n) {
-      planes[n / kPlanePixels][n % kPlanePixels] = PackedSample(line, n);
-    }
+    std::memcpy(red, lineSamples, kPlanePixels * sizeof(int16_t));
+    std::memcpy(green, lineSamples + kPlanePixels, kPlanePixels * sizeof(int16_t));
+    std::memcpy(blue, lineSamples + 2 * kPlanePixels, kPlanePixels * sizeof(int16_t));
     return;
   }
   // Pixel-interleaved R G B; a pair of samples runs across the colour boundary.
-  for (uint32_t k = 0; k < kPlanePixels; ++k) {
-    red[k] = PackedSample(line, 3 * k);
-    green[k] = PackedSample(line, 3 * k + 1);
-    blue[k] = PackedSample(line, 3 * k + 2);
+  const int16_t* rgb = lineSamples;
+  for (uint32_t k = 0; k < kPlanePixels; ++k, rgb += 3) {
+    red[k] = rgb[0];
+    green[k] = rgb[1];
+    blue[k] = rgb[2];
   }
 }
 
