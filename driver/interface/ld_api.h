@@ -84,6 +84,26 @@ struct ScanRequest {
 // reads on; a scan is ended with LD_ResetScanner.
 // An accepted LD_SetScanParameter while an earlier scan is still set up first ends that
 // scan as LD_ResetScanner does (transfer stopped, its buffers released, device left open).
+//
+// Failures reported rather than hidden:
+// - LD_OpenScanner whose identification read of the chip fails: 0, status 1, nothing held.
+// - LD_LampOn / LD_LampOff / LD_GetLampStatus whose register transfer was lost: 0, status 5;
+//   LD_GetLampStatus then leaves the caller's integer as it was.
+// - LD_DiagnosticTest whose write or read of the chip's RAM failed: 0, even when the RAM
+//   still holds an earlier test's pattern.
+// - LD_DeviceInit: 0 with status 2 when its work memory cannot be had, 5 when a transfer
+//   fails, and 0 with status 0 when no calibration strip is found (lamp off, a lid or
+//   document in the way, or a strip edge so low, past line 361 of the 400 captured, that
+//   the later reads would run past the captured lines: it stops before reading them).
+// - A device that vanishes: every later call that needs it returns 0 with status 5;
+//   LD_ResetScanner and LD_CloseScanner still release everything and return 1.
+// Calibration data that would divide by zero or overflow a register does not: a bright-band
+// average of 0 takes the highest front-end gain (255), gains and offsets stop at the ends of
+// their 8-bit registers, a pixel that reads darker in the light than in the dark is taken
+// as dead (a low gain), one whose light and dark levels leave no span counts a span of 1,
+// and correction words stop at gain 1023 and offset 63 instead of wrapping.
+// Before LD_DeviceInit has succeeded there is no calibrated right edge: every scan request
+// is refused as above (0, status 0).
 
 LD_EXPORT int32_t LDAPI LD_OpenScanner(void);
 LD_EXPORT int32_t LDAPI LD_CloseScanner(void);
