@@ -107,7 +107,9 @@ TEST_F(RegisterTest, StatusUpdatesTakeTheLampFromTheChip) {
     if (c.readFails) scanner().failAt(vscan::Op::Escape, 4);
     SetRegisterBits(3, 2, c.mask, c.set);
     EXPECT_EQ(scanner().registerWrites(), (Writes{{3, c.written}}));
-    if (!c.readFails) EXPECT_EQ(scanner().registerReads(), std::vector<uint8_t>{3});
+    if (!c.readFails) {
+      EXPECT_EQ(scanner().registerReads(), std::vector<uint8_t>{3});
+    }
   }
   GLWriteSPPControlPort(0x14);
 }

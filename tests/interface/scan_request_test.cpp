@@ -146,7 +146,9 @@ TEST_F(RequestTest, LineBufferOnlyAtResolutionsTheMotorDoesNotRunAt) {
     EXPECT_EQ(lineBuffer != nullptr, c.lineBuffer);
     EXPECT_EQ(host::LiveGlobalBlocks(), c.lineBuffer ? 2u : 1u);
     EXPECT_EQ(host::LiveGlobalBytes(), 0x100000u + (c.lineBuffer ? 150u : 0u));
-    if (c.lineBuffer) EXPECT_EQ(rowAccumulator, 0);
+    if (c.lineBuffer) {
+      EXPECT_EQ(rowAccumulator, 0);
+    }
     EXPECT_EQ(LD_ResetScanner(0), 1);
     EXPECT_EQ(host::LiveGlobalBlocks(), 0u);
   }

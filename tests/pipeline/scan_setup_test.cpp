@@ -164,7 +164,9 @@ TEST_F(SetupTest, RequestsBecomeChipSettings) {
     EXPECT_TRUE(scanner().transferRunning());
     ASSERT_NE(transferBuffer.buffer, nullptr);
     EXPECT_EQ(transferBuffer.chunkSize, 61440u);
-    if (e.primedLines) EXPECT_EQ(transferBuffer.position, e.primedLines * e.lineBytesAll);
+    if (e.primedLines) {
+      EXPECT_EQ(transferBuffer.position, e.primedLines * e.lineBytesAll);
+    }
     EXPECT_EQ(nextSlot, c.request.mode == kModeColour ? e.nextSlot : 77u);
     EXPECT_EQ(0, std::memcmp(workingToneCurves, settings.toneCurves, sizeof workingToneCurves));
   }

@@ -78,7 +78,9 @@ TEST_F(BridgeTest, ReadPortsReturnTheAnsweredByte) {
     EXPECT_EQ(e.request, c.request);
     EXPECT_FALSE(e.write);
     EXPECT_EQ(value, e.byte);
-    if (expected[i] >= 0) EXPECT_EQ(value, expected[i]);
+    if (expected[i] >= 0) {
+      EXPECT_EQ(value, expected[i]);
+    }
   }
   GLWriteSPPControlPort(0x14);
 }
@@ -207,7 +209,9 @@ TEST_F(BulkTest, PlainTransfersAroundTheLimit) {
         EXPECT_EQ(ram, std::vector<uint8_t>(buffer.begin(), buffer.begin() + size.moved));
         EXPECT_NE(scanner().chipRam()[size.moved], buffer[size.moved]) << "moved one byte too many";
       }
-      if (!c.write) EXPECT_EQ(buffer[size.asked], kGuard) << "read past the length";
+      if (!c.write) {
+        EXPECT_EQ(buffer[size.asked], kGuard) << "read past the length";
+      }
     }
   }
 }
