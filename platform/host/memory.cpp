@@ -8,6 +8,16 @@
 
 #include "win_kernel.h"
 
+#if defined(__has_include)
+#if __has_include(<sanitizer/asan_interface.h>)
+#include <sanitizer/asan_interface.h>
+#endif
+#endif
+#ifndef ASAN_POISON_MEMORY_REGION
+#define ASAN_POISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
+#define ASAN_UNPOISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
+#endif
+
 namespace {
 
 struct Block {
@@ -28,7 +38,37 @@ struct State {
   std::set<SIZE_T> failSizes;
   size_t liveBytes = 0;
   size_t peakBytes = 0;
+  // Freed large blocks kept for the next allocation of the same size (KeepFreedGlobalBlocks).
+  bool keepFreed = false;
+  // Never destroyed, so that what is kept at exit still counts as reachable.
+  std::multimap<SIZE_T, void*>& kept = *new std::multimap<SIZE_T, void*>;
+  size_t keptBytes = 0;
 };
+
+// Only blocks this large are kept, and no more than this much in all.
+constexpr SIZE_T kKeepFromBytes = 64 * 1024;
+constexpr size_t kKeepAtMostBytes = 64u * 1024 * 1024;
+
+void* TakeData(State& s, SIZE_T bytes) {
+  auto it = s.kept.find(bytes);
+  if (it == s.kept.end()) return std::malloc(bytes == 0 ? 1 : bytes);
+  void* data = it->second;
+  s.kept.erase(it);
+  s.keptBytes -= bytes;
+  ASAN_UNPOISON_MEMORY_REGION(data, bytes);
+  return data;
+}
+
+void GiveBackData(State& s, void* data, SIZE_T bytes) {
+  if (!s.keepFreed || bytes < kKeepFromBytes || s.keptBytes + bytes > kKeepAtMostBytes) {
+    std::free(data);
+    return;
+  }
+  // Poisoned while kept: a use after GlobalFree is still reported under AddressSanitizer.
+  ASAN_POISON_MEMORY_REGION(data, bytes);
+  s.kept.emplace(bytes, data);
+  s.keptBytes += bytes;
+}
 
 State& S() {
   static State s;
@@ -44,7 +84,7 @@ HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
       s.failSizes.count(bytes) != 0) {
     return nullptr;
   }
-  void* data = std::malloc(bytes == 0 ? 1 : bytes);
+  void* data = TakeData(s, bytes);
   if (data == nullptr) return nullptr;
   if (flags & GMEM_ZEROINIT) {
     std::memset(data, 0, bytes);
@@ -92,7 +132,7 @@ HGLOBAL GlobalFree(HGLOBAL handle) {
   if (it == s.blocks.end()) return handle;  // failure: the handle is returned
   s.byPointer.erase(reinterpret_cast<uintptr_t>(it->second.data));
   s.liveBytes -= it->second.size;
-  std::free(it->second.data);
+  GiveBackData(s, it->second.data, it->second.size);
   s.blocks.erase(it);
   return nullptr;
 }
@@ -134,6 +174,17 @@ size_t LockedGlobalBlocks() {
 }
 size_t LiveLocalBlocks() { return S().localBlocks.size(); }
 size_t PeakGlobalBytes() { return S().peakBytes; }
+void KeepFreedGlobalBlocks(bool keep) {
+  State& s = S();
+  s.keepFreed = keep;
+  if (keep) return;
+  for (auto& [bytes, data] : s.kept) {
+    ASAN_UNPOISON_MEMORY_REGION(data, bytes);
+    std::free(data);
+  }
+  s.kept.clear();
+  s.keptBytes = 0;
+}
 void ResetMemoryCounters() {
   // Fault numbers are relative to the call count, so keep them meaningful across a reset.
   State& s = S();

@@ -66,6 +66,11 @@ size_t LockedGlobalBlocks();                  // blocks whose lock count is abov
 size_t LiveLocalBlocks();
 size_t PeakGlobalBytes();
 void ResetMemoryCounters();                   // counters only; live blocks stay live
+// Freed blocks of 64 KB and more kept (poisoned under AddressSanitizer) and handed out
+// again by the next GlobalAlloc of the same size, instead of fresh pages each time: for
+// the fuzzer, where large blocks come and go thousands of times a second. Off by default;
+// turning it off releases what is kept.
+void KeepFreedGlobalBlocks(bool keep);
 
 // --- clock -------------------------------------------------------------------------
 // GetTickCount returns the virtual clock, then advances it by the step (default 1 ms),
