@@ -62,8 +62,8 @@ class Reader {
   size_t pos_ = 0;
 };
 
-[[noreturn]] void Fail(const char* what, long a = 0, long b = 0) {
-  std::fprintf(stderr, "driver_fuzz: invariant broken: %s (%ld, %ld)\n", what, a, b);
+[[noreturn]] void Fail(const char* call, const char* what, long a = 0) {
+  std::fprintf(stderr, "driver_fuzz: invariant broken after %s: %s (%ld)\n", call, what, a);
   std::abort();
 }
 
@@ -74,27 +74,15 @@ class Guarded {
   uint8_t* data() { return bytes_.data() + kGuard; }
   void Check(const char* call) const {
     for (size_t i = 0; i < kGuard; ++i) {
-      if (bytes_[i] != kGuardByte) Fail("write before the caller's buffer", static_cast<long>(kGuard - i));
-      if (bytes_[kGuard + n_ + i] != kGuardByte) Fail("write past the caller's buffer", static_cast<long>(i));
+      if (bytes_[i] != kGuardByte) Fail(call, "write before the caller's buffer", static_cast<long>(kGuard - i));
+      if (bytes_[kGuard + n_ + i] != kGuardByte) Fail(call, "write past the caller's buffer", static_cast<long>(i));
     }
-    (void)call;
   }
 
  private:
   size_t n_;
   std::vector<uint8_t> bytes_;
 };
-
-void CheckResult(int32_t result, const char* call) {
-  if (result != 0 && result != 1) Fail("result neither 0 nor 1", result);
-  int32_t status = -1;
-  LD_GetScannerStatus(&status);
-  if (status != kStatusNoError && status != kStatusNotOpen && status != kStatusOutOfMemory &&
-      status != kStatusTransferFailed) {
-    Fail("undocumented status", status);
-  }
-  (void)call;
-}
 
 // Bytes of a line of `pixels` pixels in a mode, as an application computes them.
 uint32_t LineBytes(uint16_t mode, uint32_t pixels) {
@@ -122,11 +110,31 @@ struct Script {
   uint32_t lastLineBytes = 16;   // bytesPerLine of the last request the driver accepted
   uint32_t linesLeft = kMaxLinesPerInput;
   bool calibrated = false;       // a real power-on calibration has run in this input
+  bool memoryTampered = false;   // allocations were made to fail
 };
+
+// Entry points that begin by checking the device, and so leave the status at 0 when they
+// succeed; the others (the open, the stop, the capability report, the loop-back test)
+// leave it as it was.
+enum StatusRule { kKeepsStatus, kResetsStatus };
+
+void CheckResult(const Script& s, int32_t result, const char* call, StatusRule rule = kKeepsStatus) {
+  if (result != 0 && result != 1) Fail(call, "result neither 0 nor 1", result);
+  int32_t status = -1;
+  LD_GetScannerStatus(&status);
+  if (status != kStatusNoError && status != kStatusNotOpen && status != kStatusOutOfMemory &&
+      status != kStatusTransferFailed) {
+    Fail(call, "undocumented status", status);
+  }
+  if (rule == kResetsStatus && result == 1 && status != kStatusNoError) Fail(call, "success with a failure status", status);
+  // A failure the driver cannot have met: nothing made an allocation or a transfer fail.
+  if (status == kStatusOutOfMemory && !s.memoryTampered) Fail(call, "out of memory with no allocation failing");
+  if (status == kStatusTransferFailed && !s.tampered) Fail(call, "transfer failure with nothing done to the device");
+}
 
 void SetScan(Script& s, const ScanRequest* request) {
   int32_t result = LD_SetScanParameter(request);
-  CheckResult(result, "LD_SetScanParameter");
+  CheckResult(s, result, "LD_SetScanParameter", kResetsStatus);
   if (result == 1 && request->bytesPerLine > 0 && request->bytesPerLine <= 3 * 5300) {
     s.lastLineBytes = request->bytesPerLine;
   }
@@ -164,25 +172,42 @@ void Read(Script& s, Reader& in) {
   if (lines > s.linesLeft) lines = s.linesLeft;
   s.linesLeft -= lines;
   if (arg & 0x80) {
-    CheckResult(LD_ReadScan(nullptr, lines), "LD_ReadScan");
+    CheckResult(s, LD_ReadScan(nullptr, lines), "LD_ReadScan", kResetsStatus);
     return;
   }
   Guarded buffer(static_cast<size_t>(lines) * s.lastLineBytes);
-  CheckResult(LD_ReadScan(buffer.data(), lines), "LD_ReadScan");
+  CheckResult(s, LD_ReadScan(buffer.data(), lines), "LD_ReadScan", kResetsStatus);
   buffer.Check("LD_ReadScan");
 }
 
 void Step(Script& s, Reader& in) {
   vscan::VirtualScanner& scanner = *s.scanner;
-  switch (in.u8() % 24) {
-    case 0: CheckResult(LD_OpenScanner(), "LD_OpenScanner"); break;
-    case 1: CheckResult(LD_CloseScanner(), "LD_CloseScanner"); break;
-    case 2: CheckResult(LD_LampOn(), "LD_LampOn"); break;
-    case 3: CheckResult(LD_LampOff(), "LD_LampOff"); break;
+  const int step = in.u8() % 24;
+  switch (step) {
+    case 0: {
+      int32_t result = LD_OpenScanner();
+      CheckResult(s, result, "LD_OpenScanner");
+      if (deviceOpen != result) Fail("LD_OpenScanner", "open flag differs from the result", deviceOpen);
+      break;
+    }
+    case 1:
+      CheckResult(s, LD_CloseScanner(), "LD_CloseScanner", kResetsStatus);
+      if (deviceOpen != 0) Fail("LD_CloseScanner", "device still open");
+      break;
+    case 2:
+    case 3: {
+      // The lamp switches open a closed device for the one call and close it again.
+      int32_t wasOpen = deviceOpen;
+      bool on = step == 2;
+      CheckResult(s, on ? LD_LampOn() : LD_LampOff(), on ? "LD_LampOn" : "LD_LampOff", kResetsStatus);
+      if (deviceOpen != wasOpen) Fail(on ? "LD_LampOn" : "LD_LampOff", "open flag changed", deviceOpen);
+      break;
+    }
     case 4: {
       Guarded lamp(sizeof(int32_t));
       bool null = in.u8() & 1;
-      CheckResult(LD_GetLampStatus(null ? nullptr : reinterpret_cast<int32_t*>(lamp.data())), "LD_GetLampStatus");
+      CheckResult(s, LD_GetLampStatus(null ? nullptr : reinterpret_cast<int32_t*>(lamp.data())), "LD_GetLampStatus",
+                  kResetsStatus);
       lamp.Check("LD_GetLampStatus");
       break;
     }
@@ -191,16 +216,16 @@ void Step(Script& s, Reader& in) {
       LD_GetScannerStatus((in.u8() & 1) ? nullptr : &status);
       break;
     }
-    case 6: CheckResult(LD_DiagnosticTest(), "LD_DiagnosticTest"); break;
+    case 6: CheckResult(s, LD_DiagnosticTest(), "LD_DiagnosticTest"); break;
     case 7:
       // The power-on calibration reads close to 10 MB from the scanner: run it for real in
       // one case of sixteen and at most once an input, and otherwise put in place what a
       // clean one found, so that most inputs spend their time on requests, reads and faults.
       if (uint8_t real = in.u8(); !deviceOpen) {
-        CheckResult(LD_DeviceInit(), "LD_DeviceInit");
+        CheckResult(s, LD_DeviceInit(), "LD_DeviceInit", kResetsStatus);
       } else if (real < 16 && !s.calibrated) {
         s.calibrated = true;
-        CheckResult(LD_DeviceInit(), "LD_DeviceInit");
+        CheckResult(s, LD_DeviceInit(), "LD_DeviceInit", kResetsStatus);
       } else {
         calibrationPositions = calibrated[scanner.config().variant - 1].positions;
         afeLevels = calibrated[scanner.config().variant - 1].levels;
@@ -209,7 +234,7 @@ void Step(Script& s, Reader& in) {
     case 8: {
       Guarded record(sizeof(ScannerAbility));
       bool null = in.u8() & 1;
-      CheckResult(LD_GetScannerAbility(null ? nullptr : reinterpret_cast<ScannerAbility*>(record.data())),
+      CheckResult(s, LD_GetScannerAbility(null ? nullptr : reinterpret_cast<ScannerAbility*>(record.data())),
                   "LD_GetScannerAbility");
       record.Check("LD_GetScannerAbility");
       break;
@@ -225,13 +250,13 @@ void Step(Script& s, Reader& in) {
       SetScan(s, &request);
       break;
     }
-    case 12: CheckResult(LD_SetScanParameter(nullptr), "LD_SetScanParameter"); break;
+    case 12: CheckResult(s, LD_SetScanParameter(nullptr), "LD_SetScanParameter", kResetsStatus); break;
     case 13:
     case 14:
       Read(s, in);
       break;
-    case 15: CheckResult(LD_ResetScanner(in.u8()), "LD_ResetScanner"); break;
-    case 16: CheckResult(LD_StopScan(), "LD_StopScan"); break;
+    case 15: CheckResult(s, LD_ResetScanner(in.u8()), "LD_ResetScanner", kResetsStatus); break;
+    case 16: CheckResult(s, LD_StopScan(), "LD_StopScan"); break;
     case 17: {
       uint8_t kind = in.u8();
       uint16_t index = in.u16();
@@ -266,7 +291,7 @@ void Step(Script& s, Reader& in) {
         case 1: host::FailEveryGlobalAllocFrom(1 + n % 8); break;
         case 2: host::FailGlobalAllocOfSize(kAllocSizes[n % (sizeof kAllocSizes / sizeof kAllocSizes[0])]); break;
       }
-      s.tampered = true;
+      s.memoryTampered = true;
       break;
     }
     case 20: {
@@ -318,7 +343,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     config.variant = variant;
     vscan::VirtualScanner scanner(config);
     vscan::Install(&scanner);
-    if (LD_OpenScanner() != 1 || LD_LampOn() != 1 || LD_DeviceInit() != 1) Fail("clean calibration failed", variant);
+    if (LD_OpenScanner() != 1 || LD_LampOn() != 1 || LD_DeviceInit() != 1) Fail("LLVMFuzzerInitialize", "clean calibration failed", variant);
     calibrated[variant - 1] = {calibrationPositions, afeLevels};
     LD_CloseScanner();
     vscan::Uninstall();
@@ -347,14 +372,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   scanner.setLockHeldElsewhere(false);
   host::ClearMemoryFaults();
   LD_CloseScanner();
-  if (host::LiveGlobalBlocks() != 0) Fail("memory blocks left live after the close", static_cast<long>(host::LiveGlobalBlocks()));
-  if (host::ModuleReferences("sti.dll") != 0) Fail("still-image library left loaded", host::ModuleReferences("sti.dll"));
-  if (host::ComBalance() != 0) Fail("COM initialisation not balanced", host::ComBalance());
-  if (scanner.openDeviceObjects() != 0) Fail("device objects left open", scanner.openDeviceObjects());
-  if (scanner.serviceObjects() != 0) Fail("service objects left alive", scanner.serviceObjects());
+  if (host::LiveGlobalBlocks() != 0) Fail("the final LD_CloseScanner", "memory blocks left live after the close", static_cast<long>(host::LiveGlobalBlocks()));
+  if (host::ModuleReferences("sti.dll") != 0) Fail("the final LD_CloseScanner", "still-image library left loaded", host::ModuleReferences("sti.dll"));
+  if (host::ComBalance() != 0) Fail("the final LD_CloseScanner", "COM initialisation not balanced", host::ComBalance());
+  if (scanner.openDeviceObjects() != 0) Fail("the final LD_CloseScanner", "device objects left open", scanner.openDeviceObjects());
+  if (scanner.serviceObjects() != 0) Fail("the final LD_CloseScanner", "service objects left alive", scanner.serviceObjects());
   if (!script.tampered && !scanner.violations().empty()) {
     std::fprintf(stderr, "first violation: %s\n", scanner.violations().front().c_str());
-    Fail("protocol violation with nothing done to the hardware", static_cast<long>(scanner.violations().size()));
+    Fail("the final LD_CloseScanner", "protocol violation with nothing done to the hardware", static_cast<long>(scanner.violations().size()));
   }
 
   vscan::Uninstall();
