@@ -273,12 +273,17 @@ void Step(Script& s, Reader& in) {
       uint8_t what = in.u8();
       uint16_t index = in.u16();
       uint8_t value = in.u8();
-      switch (what % 5) {
+      // Raw read indexes reach over a whole power-on calibration (20 warm-up lines, 400
+      // strip lines, 24 dark lines, one read each): Fill steps at chosen lines lay bright
+      // and dark bands, flat planes or no strip at all over it.
+      using Corruption = vscan::VirtualScanner::Corruption;
+      switch (what % 6) {
         case 0: scanner.vanish(); break;
         case 1: scanner.shortReadsFrom(index % 64, 1 + value * 97u); break;
-        case 2: scanner.corruptReadsFrom(index % 512, vscan::VirtualScanner::Corruption::Fill, value); break;
-        case 3: scanner.corruptReadsFrom(index % 512, vscan::VirtualScanner::Corruption::Scramble, value); break;
+        case 2: scanner.corruptReadsFrom(index % 512, Corruption::Fill, value); break;
+        case 3: scanner.corruptReadsFrom(index % 512, Corruption::Scramble, value); break;
         case 4: scanner.corruptAnswersFrom(index, value ? value : 0x02); break;
+        case 5: scanner.corruptReadsFrom(index % 512, Corruption::Keep, 0); break;
       }
       s.tampered = true;
       break;

@@ -21,6 +21,10 @@ def request(mode, dpi, left, top, pixels, width, length, channel=0, shape_bits=0
     return bytes([REQUEST, shape]) + struct.pack('<HHHHHH', dpi - 100, left, top, pixels, width, length) + bytes([channel])
 
 
+def fill(index, value):
+    return bytes([HARDWARE, 2]) + struct.pack('<H', index) + bytes([value])
+
+
 def read(lines):
     return bytes([READ, lines])
 
@@ -45,6 +49,13 @@ SEEDS = {
     'bright_calibration': b'\x00' + bytes([OPEN, LAMP_ON, HARDWARE, 2, 0, 0, 0xFF, INIT, 0]) + END,
     'memory_then_scan': b'\x00' + bytes([OPEN, MEMORY, 0, 1, LAMP_ON, INIT, 0, CLEAR, INIT, 0x80])
         + request(LINEART, 100, 0, 0, 64, 64, 8) + read(8) + bytes([ABILITY, 0]) + END,
+    # A bright band over strip lines 5 to 99 and a dark one from line 100 (read 20 + line,
+    # after the 20 warm-up lines); the same band ending at line 375, past the last strip
+    # line the dark pass can follow.
+    'strip_bands': b'\x00' + bytes([OPEN, LAMP_ON]) + fill(0, 0x00) + fill(25, 0xCC) + fill(120, 0x11)
+        + bytes([INIT, 0]) + request(GREY, 300, 100, 100, 200, 200, 10, channel=2) + read(6) + END,
+    'strip_late': b'\x00' + bytes([OPEN, LAMP_ON]) + fill(0, 0x00) + fill(25, 0xCC) + fill(396, 0x11)
+        + bytes([INIT, 0]) + END,
     'raw_request': b'\x02' + bytes([OPEN, INIT, 0x80, RAW_REQUEST]) + bytes(range(256)) * 4 + read(3) + bytes([NULL_REQUEST, STOP, DIAG]) + END,
 }
 

@@ -235,7 +235,7 @@ HRESULT STDMETHODCALLTYPE RawReadData(IStiDevice* self, LPVOID buffer, LPDWORD b
     moved = asked > s->shortReadMissing ? asked - s->shortReadMissing : 0;
   }
   s->RawRead(static_cast<uint8_t*>(buffer), asked, moved);
-  if (number >= s->corruptReadFrom) s->CorruptRead(static_cast<uint8_t*>(buffer), moved, number);
+  if (!s->readCorruptions.empty()) s->CorruptRead(static_cast<uint8_t*>(buffer), moved, number);
   *bytes = moved;
   return S_OK;
 }

@@ -81,9 +81,12 @@ class Scanner {
   uint32_t shortReadMissing = 0;
   bool lockHeldElsewhere = false;
   std::map<uint32_t, uint8_t> ramCorruption;
-  uint64_t corruptReadFrom = UINT64_MAX;    // raw read number from which data is corrupted
-  VirtualScanner::Corruption corruptReadKind = VirtualScanner::Corruption::Fill;
-  uint8_t corruptReadValue = 0;
+  struct ReadCorruption {
+    VirtualScanner::Corruption kind;
+    uint8_t value;
+  };
+  // By the raw read number from which each applies, up to the next one's.
+  std::map<uint64_t, ReadCorruption> readCorruptions;
   uint64_t corruptAnswerFrom = UINT64_MAX;  // escape number from which answers are corrupted
   uint8_t corruptAnswerMask = 0;
   void CorruptRead(uint8_t* data, uint32_t n, uint64_t number) const;

@@ -4,6 +4,7 @@
 #include "vscan/vscan.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "driver/chip/chip_registers.h"
 #include "driver/transport/bridge_protocol.h"
@@ -120,7 +121,7 @@ void VirtualScanner::clearFaults() {
   scanner_->faults.clear();
   scanner_->shortReadFrom = UINT64_MAX;
   scanner_->ramCorruption.clear();
-  scanner_->corruptReadFrom = UINT64_MAX;
+  scanner_->readCorruptions.clear();
   scanner_->corruptAnswerFrom = UINT64_MAX;
 }
 void VirtualScanner::vanish() { scanner_->vanished = true; }
@@ -130,9 +131,7 @@ void VirtualScanner::shortReadsFrom(uint64_t index, uint32_t missingBytes) {
 }
 void VirtualScanner::corruptRamByte(uint32_t offset, uint8_t value) { scanner_->ramCorruption[offset] = value; }
 void VirtualScanner::corruptReadsFrom(uint64_t index, Corruption kind, uint8_t value) {
-  scanner_->corruptReadFrom = count(Op::RawRead) + index;
-  scanner_->corruptReadKind = kind;
-  scanner_->corruptReadValue = value;
+  scanner_->readCorruptions[count(Op::RawRead) + index] = {kind, value};
 }
 void VirtualScanner::corruptAnswersFrom(uint64_t index, uint8_t mask) {
   scanner_->corruptAnswerFrom = count(Op::Escape) + index;
@@ -140,12 +139,16 @@ void VirtualScanner::corruptAnswersFrom(uint64_t index, uint8_t mask) {
 }
 
 void Scanner::CorruptRead(uint8_t* data, uint32_t n, uint64_t number) const {
-  if (corruptReadKind == VirtualScanner::Corruption::Fill) {
-    std::memset(data, corruptReadValue, n);
+  auto next = readCorruptions.upper_bound(number);
+  if (next == readCorruptions.begin()) return;
+  const ReadCorruption& c = std::prev(next)->second;
+  if (c.kind == VirtualScanner::Corruption::Keep) return;
+  if (c.kind == VirtualScanner::Corruption::Fill) {
+    std::memset(data, c.value, n);
     return;
   }
   // A small xorshift stream, different for every read.
-  uint32_t x = 0x9E3779B9u ^ (static_cast<uint32_t>(number) * 0x85EBCA6Bu) ^ corruptReadValue;
+  uint32_t x = 0x9E3779B9u ^ (static_cast<uint32_t>(number) * 0x85EBCA6Bu) ^ c.value;
   for (uint32_t i = 0; i < n; ++i) {
     x ^= x << 13;
     x ^= x >> 17;

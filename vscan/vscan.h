@@ -129,9 +129,11 @@ class VirtualScanner {
   // Bytes of loop-back RAM that read back changed (offset, value).
   void corruptRamByte(uint32_t offset, uint8_t value);
   // What the device returns comes back wrong. Raw reads from the index-th on: every byte
-  // set to `value` (Fill), or each byte XORed with a pattern seeded by `value` (Scramble).
+  // set to `value` (Fill), each byte XORed with a pattern seeded by `value` (Scramble), or
+  // as the scanner made them (Keep), until a later index set this way takes over; so a
+  // bright band, then a dark one, can be laid over a calibration pass line by line.
   // One-byte bridge read answers from the index-th escape on: XORed with `mask`.
-  enum class Corruption { Fill, Scramble };
+  enum class Corruption { Fill, Scramble, Keep };
   void corruptReadsFrom(uint64_t index, Corruption kind, uint8_t value);
   void corruptAnswersFrom(uint64_t index, uint8_t mask);
   void setReadyAfterPolls(int polls);  // -1: never ready
