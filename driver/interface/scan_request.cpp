@@ -86,6 +86,10 @@ void EndScan() {
   ReleaseLineBuffer();
 }
 
+void EndAnyScan() {
+  if (scanTransferStarted || transferBuffer.buffer != nullptr || lineBuffer != nullptr) EndScan();
+}
+
 int32_t IsNativeResolution() {
   uint16_t r = scanSettings.resolution;
   return (r == 150 || r == 300 || r == 600) ? 1 : 0;
@@ -106,7 +110,7 @@ LD_EXPORT int32_t LDAPI LD_SetScanParameter(const ScanRequest* request) {
 
   // A scan still running from an earlier request is ended first: the shading passes
   // reprogram the chip and take the stream buffer's slot.
-  if (scanTransferStarted || transferBuffer.buffer != nullptr || lineBuffer != nullptr) EndScan();
+  EndAnyScan();
 
   FillScanSettings(request, &scanSettings);
   if (!MapStepResult(SetupScan(&scanSettings))) return 0;

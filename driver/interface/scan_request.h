@@ -17,6 +17,8 @@ int32_t IsScannableRequest(const ScanRequest* request);
 // Stops the scan's data flow, releases its stream buffer and its line buffer; the device
 // stays open.
 void EndScan();
+// Ends a scan that is set up or still running (EndScan), and does nothing when there is none.
+void EndAnyScan();
 void ReleaseLineBuffer();
 // After the device has been closed: the scan ends with it. The line buffer is given back
 // (the stream buffer went with the close), and no scan counts as set up or running.

@@ -201,6 +201,30 @@ TEST_F(RequestTest, RequestWhileAScanRunsEndsItFirst) {
   }
 }
 
+// A power-on calibration reprograms the chip and takes the stream buffer's slot: asked for
+// while a scan runs, it ends that scan first, and the scan can no longer be read.
+TEST_F(RequestTest, CalibrationWhileAScanRunsEndsItFirst) {
+  OpenCalibrated();
+  ScanRequest first = Colour(200);
+  ASSERT_EQ(LD_SetScanParameter(&first), 1);
+  ASSERT_TRUE(scanner().transferRunning());
+  scanner().clearTrace();
+
+  ASSERT_EQ(LD_DeviceInit(), 1);
+  std::vector<vscan::RegisterWrite> writes = scanner().registerWrites();
+  ASSERT_FALSE(writes.empty());
+  EXPECT_EQ(writes.front().reg, 2);
+  EXPECT_EQ(writes.front().value & 0x08, 0);
+  EXPECT_EQ(host::LiveGlobalBlocks(), 0u);
+  std::vector<uint8_t> lines(4 * 300);
+  EXPECT_EQ(LD_ReadScan(lines.data(), 4), 0);
+  EXPECT_EQ(ReadStatus(), 0);
+
+  ASSERT_EQ(LD_SetScanParameter(&first), 1);
+  EXPECT_EQ(LD_ReadScan(lines.data(), 4), 1);
+  LD_ResetScanner(0);
+}
+
 TEST_F(RequestTest, FailingStepsGiveTheirStatus) {
   OpenCalibrated();
   ScanRequest request = Colour(200);
