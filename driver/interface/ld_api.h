@@ -83,7 +83,9 @@ struct ScanRequest {
 // A pending stop request (LD_StopScan) does not end a read: LD_ReadScan clears it and
 // reads on; a scan is ended with LD_ResetScanner.
 // An accepted LD_SetScanParameter while an earlier scan is still set up first ends that
-// scan as LD_ResetScanner does (transfer stopped, its buffers released, device left open).
+// scan as LD_ResetScanner does (transfer stopped, its buffers released, device left open);
+// so does LD_DeviceInit, whose calibration passes reprogram the chip. The ended scan can
+// no longer be read.
 //
 // Failures reported rather than hidden:
 // - LD_OpenScanner whose identification read of the chip fails: 0, status 1, nothing held.
