@@ -42,17 +42,10 @@ constexpr Page kPages[] = {
 };
 
 bench::ReplaySession* Session(benchmark::State& state) {
-  static std::unique_ptr<bench::ReplaySession> session;
-  static bool opened = false;
-  if (!session) {
-    session = std::make_unique<bench::ReplaySession>();
-    opened = session->Open();
-  }
-  if (!opened) {
-    state.SkipWithError(session->error().c_str());
-    return nullptr;
-  }
-  return session.get();
+  std::string error;
+  bench::ReplaySession* session = bench::SharedSession(&error);
+  if (session == nullptr) state.SkipWithError(error.c_str());
+  return session;
 }
 
 size_t PageBytes(const Page& page) {

@@ -178,4 +178,16 @@ double ThreadCpuSeconds() {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
+ReplaySession* SharedSession(std::string* error) {
+  static std::unique_ptr<ReplaySession> session;
+  static bool opened = false;
+  if (!session) {
+    session = std::make_unique<ReplaySession>();
+    opened = session->Open();
+  }
+  if (opened) return session.get();
+  *error = session->error();
+  return nullptr;
+}
+
 }  // namespace bench

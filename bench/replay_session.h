@@ -75,4 +75,8 @@ uint32_t OutputLineBytes(const ScanRequest& request);
 // CPU time of the calling thread, in seconds.
 double ThreadCpuSeconds();
 
+// The one session of a benchmark program, opened on first use and kept for the program's
+// life; null, with the reason in *error, when its set-up on the virtual scanner failed.
+ReplaySession* SharedSession(std::string* error);
+
 }  // namespace bench
