@@ -7,7 +7,11 @@
 // register answers, poked registers, failing allocations, the lock held elsewhere.
 //
 // After every call: the result is 0 or 1, the status one the interface documents, and the
-// guard bytes around the caller's buffers untouched. After the script: with the faults
+// guard bytes around the caller's buffers untouched; no out-of-memory status unless an
+// allocation was made to fail, no transfer failure unless something was done to the
+// device, no failure status beside a success from an entry point that checks the device;
+// the open flag as the open, the close and the lamp switches must leave it. After the
+// script: with the faults
 // gone, LD_CloseScanner leaves no memory block, no still-image module and no COM
 // initialisation behind, and when nothing was done to the hardware the virtual scanner saw
 // no protocol violation. Any breach aborts, so libFuzzer keeps the input.
