@@ -7,6 +7,7 @@
 #include "driver/interface/device_state.h"
 #include "driver/interface/ld_api.h"
 #include "driver/interface/scan_request.h"
+#include "driver/pipeline/pipeline.h"
 #include "driver/transport/transport.h"
 #include "platform/win32.h"
 
@@ -17,6 +18,14 @@ constexpr uint8_t kLoopBackPattern = 0x55;
 constexpr uint8_t kTransferSlot = kRegTransfer - 1;
 
 enum LampAction { kLampOn, kLampOff, kLampQuery };
+
+// A running scan's stream is read through register 36, and the bulk reads that refill it
+// rely on that register staying selected. A lamp or loop-back access made between two reads
+// leaves another register selected: select the bulk port again, or the next refill would
+// read that register instead of image data.
+void ReselectStreamPort() {
+  if (scanTransferStarted) SelectRegister(kRegBulkPort);
+}
 
 // 1 when the lamp register's write, or the read of the lamp state, went through. A switch
 // whose write was lost has not switched the lamp, and a lost read must not pass for "on"
@@ -38,6 +47,7 @@ int32_t RunLampAction(LampAction action, int32_t* lampOn) {
   int32_t done;
   if (IsDeviceOpen()) {
     done = DoLampAction(action, lampOn);
+    ReselectStreamPort();
   } else {
     lastStatus = kStatusNoError;
     if (!OpenScannerDevice(&deviceOpen)) {
@@ -130,6 +140,7 @@ LD_EXPORT int32_t LDAPI LD_DiagnosticTest(void) {
   const int32_t written = BulkToChipRam(block, true);
   std::memset(block, 0x00, kLoopBackBytes);
   const int32_t read = BulkToChipRam(block, false);
+  ReselectStreamPort();
   // A failed read shows as a mismatch, since the block was cleared before it; a failed write
   // does not, when the chip's RAM still holds the pattern of an earlier test.
   uint32_t i = 0;

@@ -1,9 +1,12 @@
 // Cases that the libFuzzer target (fuzz/driver_fuzz.cpp) drives the driver into, kept as
 // ordinary tests: calibration data laid over the device's reads band by band, the way the
-// fuzzer shapes a power-on calibration, and what the driver must make of it.
+// fuzzer shapes a power-on calibration, and what the driver must make of it; and register
+// accesses between two reads of a running scan.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 #include "driver/calibration/calibration.h"
 #include "tests/support/driver_fixture.h"
@@ -58,5 +61,56 @@ INSTANTIATE_TEST_SUITE_P(
                       BandCase{"AllDark", -1, -1, 0, 0},
                       BandCase{"AllBright", 0, -1, 0, 0}),
     [](const ::testing::TestParamInfo<BandCase>& info) { return info.param.name; });
+
+// Entry points that reach the chip's registers while a scan runs: the lamp switches and
+// query, and the loop-back test. Each leaves another register selected than the bulk port
+// the scan's stream is read through; the next refill of the stream must still read image
+// data, not that register. (Found by the fuzzer as a lamp switch between two reads.)
+struct MidScanCase {
+  const char* name;
+  int32_t (*call)();
+};
+
+int32_t QueryLamp() {
+  int32_t on = -1;
+  return LD_GetLampStatus(&on);
+}
+
+class MidScanRegisterAccess : public DriverTest, public ::testing::WithParamInterface<MidScanCase> {};
+
+TEST_P(MidScanRegisterAccess, LaterReadsStillReadTheStream) {
+  ASSERT_EQ(LD_OpenScanner(), 1);
+  ASSERT_EQ(LD_LampOn(), 1);
+  ASSERT_EQ(LD_DeviceInit(), 1);
+  ScanRequest request;
+  std::memset(&request, 0, sizeof request);
+  request.mode = 1;  // colour
+  request.resolution = 300;
+  request.left = 200;
+  request.top = 300;
+  request.width = 240;
+  request.length = 240;
+  request.bytesPerLine = 3 * 240;
+  for (int c = 0; c < 3; ++c) {
+    for (int v = 0; v < 256; ++v) request.toneCurves[c][v] = static_cast<uint8_t>(v);
+  }
+  ASSERT_EQ(LD_SetScanParameter(&request), 1);
+  std::vector<uint8_t> lines(120 * request.bytesPerLine);
+  ASSERT_EQ(LD_ReadScan(lines.data(), 4), 1);
+
+  GetParam().call();
+  // 120 lines of 720 bytes run past the 61440-byte chunk in hand: at least one refill.
+  const uint64_t readsBefore = scanner().count(vscan::Op::RawRead);
+  EXPECT_EQ(LD_ReadScan(lines.data(), 120), 1);
+  EXPECT_GT(scanner().count(vscan::Op::RawRead), readsBefore);
+  EXPECT_EQ(ReadStatus(), 0);
+  EXPECT_TRUE(scanner().violations().empty()) << scanner().violations().front();
+}
+
+INSTANTIATE_TEST_SUITE_P(Fuzz, MidScanRegisterAccess,
+                         ::testing::Values(MidScanCase{"LampOn", LD_LampOn}, MidScanCase{"LampOff", LD_LampOff},
+                                           MidScanCase{"LampQuery", QueryLamp},
+                                           MidScanCase{"LoopBack", LD_DiagnosticTest}),
+                         [](const ::testing::TestParamInfo<MidScanCase>& info) { return info.param.name; });
 
 }  // namespace
