@@ -56,6 +56,9 @@ SEEDS = {
         + bytes([INIT, 0]) + request(GREY, 300, 100, 100, 200, 200, 10, channel=2) + read(6) + END,
     'strip_late': b'\x00' + bytes([OPEN, LAMP_ON]) + fill(0, 0x00) + fill(25, 0xCC) + fill(396, 0x11)
         + bytes([INIT, 0]) + END,
+    # The lamp switched off between two reads of a running scan; the loop-back test likewise.
+    'lamp_mid_scan': b'\x01' + START + request(COLOUR, 100, 400, 2700, 500, 1000, 180) + read(4)
+        + bytes([LAMP_OFF]) + read(48) + bytes([DIAG]) + read(48) + END,
     'raw_request': b'\x02' + bytes([OPEN, INIT, 0x80, RAW_REQUEST]) + bytes(range(256)) * 4 + read(3) + bytes([NULL_REQUEST, STOP, DIAG]) + END,
 }
 
