@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/memcpy_baseline.h"
 #include "bench/replay_session.h"
 #include "driver/chip/chip.h"
 #include "driver/interface/device_state.h"
@@ -56,16 +57,7 @@ std::map<std::string, double>& MemcpyNanosPerByte() {
 void Memcpy(benchmark::State& state, Kind kind) {
   size_t bytes = static_cast<size_t>(bench::OutputLineBytes(bench::WideRequest(kind.mode, kind.resolution))) *
                  kLinesPerIteration;
-  std::vector<uint8_t> source(bytes, 0x5A), destination(bytes, 0);
-  double start = bench::ThreadCpuSeconds();
-  for (auto _ : state) {
-    std::memcpy(destination.data(), source.data(), bytes);
-    benchmark::DoNotOptimize(destination.data());
-    benchmark::ClobberMemory();
-  }
-  double seconds = bench::ThreadCpuSeconds() - start;
-  MemcpyNanosPerByte()[kind.name] = seconds * 1e9 / (static_cast<double>(bytes) * state.iterations());
-  state.SetBytesProcessed(static_cast<int64_t>(bytes) * state.iterations());
+  MemcpyNanosPerByte()[kind.name] = bench::TimedMemcpy(state, bytes) * 1e9 / static_cast<double>(bytes);
 }
 
 enum class Work { kAssemble, kDecode };

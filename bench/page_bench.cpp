@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/memcpy_baseline.h"
 #include "bench/replay_session.h"
 #include "driver/chip/chip.h"
 #include "driver/interface/device_state.h"
@@ -60,17 +61,7 @@ std::map<size_t, double>& MemcpySecondsPerPage() {
 
 void Memcpy(benchmark::State& state, Page page) {
   size_t bytes = PageBytes(page);
-  // Touched before timing, so that page faults are not counted.
-  std::vector<uint8_t> source(bytes, 0x5A), destination(bytes, 0);
-  double start = bench::ThreadCpuSeconds();
-  for (auto _ : state) {
-    std::memcpy(destination.data(), source.data(), bytes);
-    benchmark::DoNotOptimize(destination.data());
-    benchmark::ClobberMemory();
-  }
-  double seconds = bench::ThreadCpuSeconds() - start;
-  MemcpySecondsPerPage()[bytes] = seconds / state.iterations();
-  state.SetBytesProcessed(static_cast<int64_t>(bytes) * state.iterations());
+  MemcpySecondsPerPage()[bytes] = bench::TimedMemcpy(state, bytes);
 }
 
 void ReadPage(benchmark::State& state, Page page) {
