@@ -18,17 +18,7 @@ class ScanTest : public DriverTest {
   }
 
   static ScanRequest Request(uint16_t mode, uint16_t resolution, uint32_t bytesPerLine) {
-    ScanRequest r{};
-    r.width = 100;
-    r.length = 100;
-    r.bytesPerLine = bytesPerLine;
-    r.mode = mode;
-    r.resolution = resolution;
-    for (int c = 0; c < 3; ++c) {
-      for (int v = 0; v < 256; ++v) r.toneCurves[c][v] = static_cast<uint8_t>(v);
-    }
-    r.colourOrder = 1;
-    return r;
+    return IdentityRequest(mode, resolution, bytesPerLine);
   }
   static ScanRequest Colour(uint16_t resolution, uint32_t pixels = 100) { return Request(kModeColour, resolution, 3 * pixels); }
 };

@@ -90,18 +90,10 @@ inline bool FullSweep() {
 
 // A colour request of the built-in chart's kind: identity curves, red-green-blue order.
 inline ScanRequest Request(uint16_t mode, uint16_t resolution, uint32_t bytesPerLine, uint32_t length) {
-  ScanRequest r{};
+  ScanRequest r = IdentityRequest(mode, resolution, bytesPerLine);
   r.left = 100;
   r.top = 60;
-  r.width = 100;
   r.length = length;
-  r.bytesPerLine = bytesPerLine;
-  r.mode = mode;
-  r.resolution = resolution;
-  for (int c = 0; c < 3; ++c) {
-    for (int v = 0; v < 256; ++v) r.toneCurves[c][v] = static_cast<uint8_t>(v);
-  }
-  r.colourOrder = 1;
   return r;
 }
 

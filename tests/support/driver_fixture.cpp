@@ -53,3 +53,17 @@ int32_t ReadStatus() {
   LD_GetScannerStatus(&status);
   return status;
 }
+
+ScanRequest IdentityRequest(uint16_t mode, uint16_t resolution, uint32_t bytesPerLine) {
+  ScanRequest r{};
+  r.width = 100;
+  r.length = 100;
+  r.bytesPerLine = bytesPerLine;
+  r.mode = mode;
+  r.resolution = resolution;
+  for (int c = 0; c < 3; ++c) {
+    for (int v = 0; v < 256; ++v) r.toneCurves[c][v] = static_cast<uint8_t>(v);
+  }
+  r.colourOrder = 1;
+  return r;
+}

@@ -40,6 +40,10 @@ class DriverTest : public ::testing::Test {
 // 0..255 status as the application reads it.
 int32_t ReadStatus();
 
+// A scan request with identity tone curves and red-green-blue order, 100 x 100 (1/300 inch)
+// at the top left corner of the glass; tests move and size the window as they need.
+ScanRequest IdentityRequest(uint16_t mode, uint16_t resolution, uint32_t bytesPerLine);
+
 // Back to a freshly loaded library on a fresh host: driver state, memory faults and
 // counters, COM, module counts, and the virtual clock at 1000 ms stepping 1 ms a read.
 void ResetDriverAndHost();
